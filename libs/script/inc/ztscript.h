@@ -1,0 +1,617 @@
+// ztScript: the embeddable script engine.
+//
+// A host runs one function of one script file with
+//     zt::script::codeManager::instance()->executeFunction(basePath, "script$file$function",
+//                                                           context, args, result);
+// Script files are parsed on first use into trees of statements, cached, and refreshed when the
+// file on disk becomes newer. Failures come back as exceptions derived from zt::exception.
+#pragma once
+
+#include <ztutils.h>
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <utility>
+#include <vector>
+
+#if defined(_WIN32)
+#  if defined(ZTSCRIPT_BUILD)
+#    define ZTSCRIPT_API __declspec(dllexport)
+#  else
+#    define ZTSCRIPT_API __declspec(dllimport)
+#  endif
+#else
+#  define ZTSCRIPT_API __attribute__((visibility("default")))
+#endif
+
+namespace zt::script {
+
+using zt::genericValue;
+
+class codecontext;
+class scriptcontext;
+class statement;
+class valueProvider;
+
+// ---------------------------------------------------------------------------------------------
+// Script types
+
+enum eScriptType : std::uint32_t {
+    stVoid = 0,
+    stBool = 1,
+    stShort = 2,
+    stInt = 3,
+    stLong = 4,
+    stUShort = 5,
+    stUInt = 6,
+    stULong = 7,
+    stFloat = 8,
+    stDouble = 9,
+    stString = 10,
+    stDate = 11,
+    stTime = 12,
+    stTimestamp = 13,
+    stBinary = 14,
+    stUnknownPtr = 15,
+    stArray = 16,
+};
+
+// Type name -> script type code (case-insensitive, no trimming; unknown names give stVoid).
+ZTSCRIPT_API eScriptType parseScriptType(const zt::string& typeName);
+// Type name -> host field type code of the object statements (unknown names give 0).
+ZTSCRIPT_API std::uint32_t parseFieldType(const zt::string& typeName);
+// The script type name of a value's native type ("int", "string", ...), or a descriptive name
+// for the engine's other native types ("uint64", "map", ...); "void" for an empty value.
+ZTSCRIPT_API zt::string scriptTypeNameOf(const genericValue& value);
+// The text form of a value as the command-line tool shows it: arrays as "[a, b]" with empty
+// elements as "null"; false when the value has no text form.
+ZTSCRIPT_API bool valueToDisplayText(const genericValue& value, zt::string& text);
+// Lets a statement library name its native types for scriptTypeNameOf.
+ZTSCRIPT_API void registerScriptTypeName(const std::type_info& type, const zt::string& name);
+
+// ---------------------------------------------------------------------------------------------
+// Owning pointers that deep-copy
+
+namespace detail {
+template <class T>
+void dispose(T* p) {
+    if constexpr (requires { p->release(); })
+        p->release();
+    else
+        delete p;
+}
+} // namespace detail
+
+template <class T>
+class clonePtr {
+public:
+    clonePtr() noexcept = default;
+    explicit clonePtr(T* p) noexcept : mp(p) {}
+    clonePtr(const clonePtr& o) : mp(o.mp ? static_cast<T*>(o.mp->clone()) : nullptr) {}
+    clonePtr(clonePtr&& o) noexcept : mp(o.mp) { o.mp = nullptr; }
+    clonePtr& operator=(const clonePtr& o) {
+        if (this != &o) reset(o.mp ? static_cast<T*>(o.mp->clone()) : nullptr);
+        return *this;
+    }
+    clonePtr& operator=(clonePtr&& o) noexcept {
+        if (this != &o) {
+            reset(o.mp);
+            o.mp = nullptr;
+        }
+        return *this;
+    }
+    ~clonePtr() { reset(); }
+    void reset(T* p = nullptr) noexcept {
+        T* old = mp;
+        mp = p;
+        if (old) detail::dispose(old);
+    }
+    T* release() noexcept {
+        T* p = mp;
+        mp = nullptr;
+        return p;
+    }
+    T* get() const noexcept { return mp; }
+    T* operator->() const noexcept { return mp; }
+    T& operator*() const noexcept { return *mp; }
+    explicit operator bool() const noexcept { return mp != nullptr; }
+
+private:
+    T* mp = nullptr;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Exceptions
+
+#define ZTSCRIPT_EXCEPTION_CLONE(cls) \
+    zt::exception* clone() const override { return new cls(*this); }
+
+class ZTSCRIPT_API scriptException : public zt::exception {
+public:
+    using zt::exception::exception;
+    ZTSCRIPT_EXCEPTION_CLONE(scriptException)
+};
+
+class ZTSCRIPT_API parserException : public scriptException {
+public:
+    using scriptException::scriptException;
+    ZTSCRIPT_EXCEPTION_CLONE(parserException)
+};
+
+class ZTSCRIPT_API errParsingException : public parserException {
+public:
+    explicit errParsingException(const zt::string& text, const zt::exception* inner = nullptr);
+    ZTSCRIPT_EXCEPTION_CLONE(errParsingException)
+};
+
+class ZTSCRIPT_API errParsingParamTypeException : public parserException {
+public:
+    explicit errParsingParamTypeException(const zt::string& type, const zt::exception* inner = nullptr);
+    ZTSCRIPT_EXCEPTION_CLONE(errParsingParamTypeException)
+};
+
+class ZTSCRIPT_API errParsingDataTypeException : public parserException {
+public:
+    explicit errParsingDataTypeException(const zt::string& type, const zt::exception* inner = nullptr);
+    ZTSCRIPT_EXCEPTION_CLONE(errParsingDataTypeException)
+};
+
+class ZTSCRIPT_API errParsingDefaultOfParamException : public parserException {
+public:
+    errParsingDefaultOfParamException(const zt::string& def, const zt::string& param,
+                                      const zt::exception* inner = nullptr);
+    ZTSCRIPT_EXCEPTION_CLONE(errParsingDefaultOfParamException)
+};
+
+class ZTSCRIPT_API missingBracketException : public parserException {
+public:
+    missingBracketException(const zt::string& bracket, const zt::string& statementText,
+                            const zt::exception* inner = nullptr);
+    ZTSCRIPT_EXCEPTION_CLONE(missingBracketException)
+};
+
+class ZTSCRIPT_API missingStringEndException : public parserException {
+public:
+    explicit missingStringEndException(const zt::string& statementText, const zt::exception* inner = nullptr);
+    ZTSCRIPT_EXCEPTION_CLONE(missingStringEndException)
+};
+
+class ZTSCRIPT_API numParamsException : public parserException {
+public:
+    numParamsException(const zt::string& function, int required);
+    ZTSCRIPT_EXCEPTION_CLONE(numParamsException)
+};
+
+class ZTSCRIPT_API scriptFunctionNotFoundException : public parserException {
+public:
+    scriptFunctionNotFoundException(const zt::string& function, const zt::file& file,
+                                    const zt::exception* inner = nullptr);
+    ZTSCRIPT_EXCEPTION_CLONE(scriptFunctionNotFoundException)
+};
+
+class ZTSCRIPT_API scriptExecException : public scriptException {
+public:
+    // detail may be null: the "[Det]" placeholder then stays without a value.
+    scriptExecException(const zt::string& script, const zt::string* detail, const zt::exception* inner = nullptr);
+    ZTSCRIPT_EXCEPTION_CLONE(scriptExecException)
+};
+
+class ZTSCRIPT_API variableNotFoundException : public scriptException {
+public:
+    explicit variableNotFoundException(const zt::string& name, const zt::exception* inner = nullptr);
+    ZTSCRIPT_EXCEPTION_CLONE(variableNotFoundException)
+};
+
+class ZTSCRIPT_API globalVarNotFoundException : public scriptException {
+public:
+    explicit globalVarNotFoundException(const zt::string& name, const zt::exception* inner = nullptr);
+    ZTSCRIPT_EXCEPTION_CLONE(globalVarNotFoundException)
+};
+
+class ZTSCRIPT_API parameterNotFoundException : public scriptException {
+public:
+    explicit parameterNotFoundException(const zt::string& name, const zt::exception* inner = nullptr);
+    ZTSCRIPT_EXCEPTION_CLONE(parameterNotFoundException)
+};
+
+class ZTSCRIPT_API inParameterNotFoundException : public scriptException {
+public:
+    explicit inParameterNotFoundException(const zt::string& name, const zt::exception* inner = nullptr);
+    ZTSCRIPT_EXCEPTION_CLONE(inParameterNotFoundException)
+};
+
+class ZTSCRIPT_API prepareParameterException : public scriptException {
+public:
+    // par may be null: the "[Par]" placeholder then stays without a value.
+    prepareParameterException(const zt::string& function, const zt::string* par,
+                              const zt::exception* inner = nullptr);
+    ZTSCRIPT_EXCEPTION_CLONE(prepareParameterException)
+};
+
+// A statement's own failure text; exec() turns it into a scriptExecException naming the statement.
+class ZTSCRIPT_API exceptionDetail : public zt::exception {
+public:
+    explicit exceptionDetail(const zt::string& detail);
+    template <class A0, class... A>
+    exceptionDetail(const zt::string& format, const A0& a0, const A&... args)
+        : exceptionDetail(zt::string::format(format, a0, args...)) {}
+    const zt::string& detail() const { return mDetail; }
+    ZTSCRIPT_EXCEPTION_CLONE(exceptionDetail)
+
+private:
+    zt::string mDetail;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Statements
+
+// Statement flags passed through parsing.
+enum : int {
+    sfAllowContinue = 1,
+    sfAllowBreak = 2,
+};
+
+class ZTSCRIPT_API statement {
+public:
+    statement() = default;
+    statement(const statement&) = default;
+    statement& operator=(const statement&) = delete;
+    virtual ~statement();
+
+    // A new, independent deep copy.
+    virtual statement* clone() const = 0;
+    // Disposes of the statement; owners call this instead of delete.
+    virtual void release();
+    // Evaluates the statement and writes its value, if any, into result.
+    virtual void execute(codecontext& context, genericValue& result) const = 0;
+
+    // Runs execute() with tracing; every failure leaves as a scriptExecException naming this
+    // statement (an exceptionDetail becomes its detail, other exceptions its inner exception).
+    // A thrown zt::string passes unchanged.
+    void exec(codecontext& context, genericValue& result) const;
+    void exec(codecontext& context) const;
+
+    static statement* createFrom(const zt::string& text, int flags);
+
+    const zt::string& text() const { return mText; }
+    // Texts of 128 or more code units are kept as their first 122 followed by " ...".
+    void setText(const zt::string& text);
+
+    // Throws a scriptExecException for st (its text, or "***unknown***" for null) with the
+    // formatted detail and e as inner exception; an exceptionDetail e gives its own detail.
+    template <class... A>
+    [[noreturn]] static void execError(const statement* st, const zt::exception* e, const char16_t* format,
+                                       const A&... args) {
+        if constexpr (sizeof...(A) == 0)
+            throwExecError(st, e, zt::string(format ? format : u""));
+        else
+            throwExecError(st, e, zt::string::format(format, args...));
+    }
+    template <class... A>
+    [[noreturn]] static void execError(const statement* st, std::nullptr_t, const char16_t* format, const A&... args) {
+        execError(st, static_cast<const zt::exception*>(nullptr), format, args...);
+    }
+    // Throws an exceptionDetail with the formatted text; the running statement's exec() adds
+    // its text.
+    template <class... A>
+    [[noreturn]] static void execError(const statement*, const char16_t* format, const A&... args) {
+        if constexpr (sizeof...(A) == 0)
+            throw exceptionDetail(zt::string(format ? format : u""));
+        else
+            throw exceptionDetail(zt::string::format(format, args...));
+    }
+    template <class... A>
+    [[noreturn]] static void execErrorDetail(const statement* st, const char16_t* format, const A&... args) {
+        execError(st, format, args...);
+    }
+
+private:
+    [[noreturn]] static void throwExecError(const statement* st, const zt::exception* e, const zt::string& detail);
+
+protected:
+    zt::string mText;
+};
+
+// Base of statements with positional argument texts.
+class ZTSCRIPT_API scriptbasestatement : public statement {
+public:
+    ~scriptbasestatement() override;
+    void release() override;
+};
+
+// A sequence of statements run as one block.
+class ZTSCRIPT_API compoundstatement : public scriptbasestatement {
+public:
+    compoundstatement() = default;
+    statement* clone() const override { return new compoundstatement(*this); }
+    void execute(codecontext& context, genericValue& result) const override;
+
+    // Appends a clone of child and releases child; false (nothing changed) for null.
+    bool add(statement* child);
+    size_t size() const { return mChildren.size(); }
+    const statement* child(size_t i) const { return mChildren[i].get(); }
+
+private:
+    std::vector<clonePtr<statement>> mChildren;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Value providers
+
+class ZTSCRIPT_API valueProvider {
+public:
+    virtual ~valueProvider();
+    // Delivers the value into value; true on success.
+    virtual bool getValue(codecontext& context, genericValue& value) const = 0;
+    virtual valueProvider* clone() const = 0;
+
+    // A quoted literal gives a constant, a call a statement, anything else a variable read.
+    static valueProvider* createFrom(const zt::string& text, int flags);
+};
+
+// A literal text; its type is decided where it is stored.
+class ZTSCRIPT_API constantProvider : public valueProvider {
+public:
+    explicit constantProvider(const zt::string& text) : mText(text) {}
+    bool getValue(codecontext& context, genericValue& value) const override;
+    valueProvider* clone() const override { return new constantProvider(*this); }
+    const zt::string& text() const { return mText; }
+
+private:
+    zt::string mText;
+};
+
+// A statement whose result is the value.
+class ZTSCRIPT_API statementProvider : public valueProvider {
+public:
+    explicit statementProvider(statement* st) : mStatement(st) {}
+    bool getValue(codecontext& context, genericValue& value) const override;
+    valueProvider* clone() const override { return new statementProvider(*this); }
+    const statement* getStatement() const { return mStatement.get(); }
+
+private:
+    clonePtr<statement> mStatement;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Named-parameter statements
+
+class ZTSCRIPT_API singlefunction : public statement {
+public:
+    singlefunction() = default;
+    singlefunction(const singlefunction&) = default;
+    ~singlefunction() override;
+
+protected:
+    // Binds argument texts by position to the declared names. After flags follow pairs of
+    // (const char16_t* name, bool required), ended by nullptr; a null first name declares none.
+    template <class... D>
+    bool parse(const char16_t* functionName, const std::vector<zt::string>& args, int flags, const D&... decls) {
+        std::vector<std::pair<const char16_t*, bool>> list;
+        collect(list, decls...);
+        return parseDeclared(functionName, args, flags, list);
+    }
+    bool parseDeclared(const char16_t* functionName, const std::vector<zt::string>& args, int flags,
+                       const std::vector<std::pair<const char16_t*, bool>>& declarations);
+    // False when the parameter was not given (or the provider failed).
+    bool getParamValue(const char16_t* name, codecontext& context, genericValue& out) const;
+    bool hasParam(const char16_t* name) const { return mNamedParameters.count(name) != 0; }
+
+    std::map<zt::string, clonePtr<valueProvider>> mNamedParameters;
+
+private:
+    static void collect(std::vector<std::pair<const char16_t*, bool>>&) {}
+    static void collect(std::vector<std::pair<const char16_t*, bool>>&, std::nullptr_t) {}
+    template <class... R>
+    static void collect(std::vector<std::pair<const char16_t*, bool>>& list, const char16_t* name, bool required,
+                        const R&... rest) {
+        if (!name) return;
+        list.emplace_back(name, required);
+        collect(list, rest...);
+    }
+    static void collect(std::vector<std::pair<const char16_t*, bool>>&, const char16_t*) {}
+};
+
+class ZTSCRIPT_API scriptbasesinglefunction : public singlefunction {
+public:
+    ~scriptbasesinglefunction() override;
+    void release() override;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Contexts
+
+class ZTSCRIPT_API codecontext {
+public:
+    explicit codecontext(codecontext* outer);
+    codecontext(const codecontext&) = delete;
+    codecontext& operator=(const codecontext&) = delete;
+
+    virtual ~codecontext();
+    virtual bool hasVariable(const scString& name) const;
+    virtual bool hasGlobalContextVariable(const scString& name) const;
+    virtual bool setGlobalContextVariable(const scString& name, const genericValue& value);
+    virtual genericValue& globalContextVariable(const scString& name);
+    virtual const genericValue& globalContextVariable(const scString& name) const;
+    virtual genericValue* globalContextVariableAddress(const scString& name);
+    virtual bool hasParameter(const scString& name) const;
+    virtual bool setParameter(const scString& name, const genericValue& value);
+    virtual bool deleteParameter(const scString& name);
+    virtual genericValue& parameter(const scString& name);
+    virtual const genericValue& parameter(const scString& name) const;
+    virtual genericValue* parameterAddress(const scString& name);
+    virtual bool setScriptSignal(const scString& name, const genericValue& value);
+    virtual genericValue* scriptSignal(const scString& name);
+    virtual void clearScriptSignal(const scString& name);
+
+    bool createVariable(const scString& name, const genericValue& value);
+    bool setVariable(const scString& name, const genericValue& value);
+    genericValue& variable(const scString& name);
+    const genericValue& variable(const scString& name) const;
+    genericValue* variableAddress(const scString& name);
+    const genericValue* variableAddress(const scString& name) const;
+    void initScriptContext(scriptcontext& target);
+
+    codecontext* outerBlock() const { return mpOuterBlock; }
+    // The root script context of this chain.
+    scriptcontext& root();
+
+protected:
+    // Only scriptcontext has no outer block.
+    struct rootTag {};
+    explicit codecontext(rootTag) : mpOuterBlock(nullptr) {}
+
+private:
+    virtual genericSet* getGlobalContextVariables();
+    friend class scriptcontext;
+
+    codecontext* mpOuterBlock;
+    genericSet mVariables;
+};
+
+class ZTSCRIPT_API scriptcontext : public codecontext {
+public:
+    scriptcontext();
+    ~scriptcontext() override;
+
+    bool hasGlobalContextVariable(const scString& name) const override;
+    bool setGlobalContextVariable(const scString& name, const genericValue& value) override;
+    genericValue& globalContextVariable(const scString& name) override;
+    const genericValue& globalContextVariable(const scString& name) const override;
+    genericValue* globalContextVariableAddress(const scString& name) override;
+    bool hasParameter(const scString& name) const override;
+    bool setParameter(const scString& name, const genericValue& value) override;
+    bool deleteParameter(const scString& name) override;
+    genericValue& parameter(const scString& name) override;
+    const genericValue& parameter(const scString& name) const override;
+    genericValue* parameterAddress(const scString& name) override;
+    bool setScriptSignal(const scString& name, const genericValue& value) override;
+    genericValue* scriptSignal(const scString& name) override;
+    void clearScriptSignal(const scString& name) override;
+
+    static const scString& returnparam();
+    static const scString& breaksignal();
+    static const scString& continuesignal();
+    static const scString& breakallsignal();
+    static const scString& scriptbasepath();
+
+    const genericSet& parameters() const { return mParameters; }
+    const genericSet* globalVariables() const { return mpGlobalVariables; }
+
+private:
+    genericSet* getGlobalContextVariables() override;
+    friend class codecontext;
+
+    genericSet mParameters;
+    genericSet mSignals;
+    genericSet* mpGlobalVariables = nullptr;
+    bool mOwnsGlobalVariables = true;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Parser and statement libraries
+
+using moduleDispatcher = statement* (*)(const zt::string& keyword, const std::vector<zt::string>& types,
+                                        const std::vector<zt::string>& params, int flags);
+
+// Registration record of one statement library.
+class ZTSCRIPT_API scriptModule {
+public:
+    explicit scriptModule(moduleDispatcher dispatcher);
+    void registerModule();
+    moduleDispatcher dispatcher() const { return mDispatcher; }
+
+private:
+    moduleDispatcher mDispatcher;
+};
+
+class ZTSCRIPT_API statementParser {
+public:
+    static statementParser* instance();
+    // The statement of text (owned by the caller), or null when the text holds none.
+    statement* createStatementFrom(const zt::string& text, int flags);
+    // Built-in libraries are consulted first in their fixed order, then the host's records in
+    // the order they were registered. Registering a record twice has no effect.
+    void registerModule(const scriptModule* module);
+
+private:
+    statementParser() = default;
+    std::vector<const scriptModule*> mModules;
+    size_t mBuiltIns = 0;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Script files and function definitions
+
+struct ZTSCRIPT_API parameterDeclaration {
+    std::int32_t direction = 0; // 0: input
+    std::int32_t type = stVoid;
+    zt::string name;
+    clonePtr<valueProvider> defaultValue;
+};
+
+ZTSCRIPT_API parameterDeclaration parseParameterDeclaration(const zt::string& text, int flags);
+// The value to bind: value itself when it holds something, otherwise the declaration's default
+// evaluated into value in an empty context.
+ZTSCRIPT_API genericValue& parameterValue(const parameterDeclaration& declaration, genericValue& value);
+
+// Splits a script file into function definitions.
+class ZTSCRIPT_API scriptFileReader {
+public:
+    explicit scriptFileReader(const zt::file& f) : mFile(f) {}
+    explicit scriptFileReader(const zt::binaryBuffer& buffer) : mBuffer(buffer) {}
+
+    // Indexes every definition: section = function name, keys "parameter1".. and "script".
+    void readInto(zt::configStructure& index);
+    bool readLine(zt::string& line);
+    bool readNextDefinition(zt::string& name, std::vector<zt::string>& parameterTexts, zt::string& body);
+    static bool parseDefinition(const zt::string& text, zt::string& name, std::vector<zt::string>& parameterTexts,
+                                zt::string& body);
+
+private:
+    zt::file mFile;
+    zt::binaryBuffer mBuffer;
+    size_t mPosition = 0;
+};
+
+// The fixed key of scrambled script files (".ztsscr").
+ZTSCRIPT_API const char* scrambleKey();
+
+// ---------------------------------------------------------------------------------------------
+// Code manager
+
+class ZTSCRIPT_API codeManager {
+public:
+    enum eCodeType { ctScript = 0, ctDll = 1 };
+
+    static codeManager* instance();
+
+    bool executeFunction(const zt::string& basePath, const zt::string& codeCall, scriptcontext& context,
+                         std::vector<genericValue>& args, genericValue& result);
+    bool parseCodeCall(const zt::string& codeCall, eCodeType& type, zt::string& file, zt::string& function);
+
+    // Number of cached functions (for hosts and tests).
+    size_t cachedFunctionCount() const;
+    // Number of times a script file was read and parsed into the cache.
+    size_t loadCount() const { return mLoads.load(); }
+
+    codeManager(const codeManager&) = delete;
+    codeManager& operator=(const codeManager&) = delete;
+    ~codeManager();
+
+    struct loadedFunction;
+    struct scriptFunctionEntry;
+
+private:
+    codeManager();
+    std::shared_ptr<const loadedFunction> loadFunction(const zt::string& basePath, const zt::string& file,
+                                                       const zt::string& function, scriptFunctionEntry*& entry);
+
+    mutable zt::mutex mMutex;
+    std::map<zt::string, std::unique_ptr<scriptFunctionEntry>> mCache;
+    std::atomic<size_t> mLoads{0};
+};
+
+} // namespace zt::script

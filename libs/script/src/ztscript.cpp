@@ -1,0 +1,945 @@
+// The engine core: statements and their execution, exceptions, contexts, the statement parser,
+// script files and the code manager.
+#include "ztscript.h"
+#include "ztmodules.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace zt::script {
+
+namespace {
+const zt::string kBlanks = u" \t";
+
+locString makeMessage(const char16_t* id, const char16_t* text,
+                  std::initializer_list<std::pair<const char16_t*, const zt::string*>> params) {
+    locString s(id, text);
+    for (const auto& p : params) {
+        if (p.second) s.params().set(p.first, *p.second);
+        else s.params().setNull(p.first);
+    }
+    return s;
+}
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Exceptions
+
+errParsingException::errParsingException(const zt::string& text, const zt::exception* inner)
+    : parserException(makeMessage(u"EParsing", u"Error parsing [String]", {{u"String", &text}}), inner) {}
+
+errParsingParamTypeException::errParsingParamTypeException(const zt::string& type, const zt::exception* inner)
+    : parserException(makeMessage(u"EParsingParType", u"Error parsing parametertype \"[Type]\"", {{u"Type", &type}}),
+                      inner) {}
+
+errParsingDataTypeException::errParsingDataTypeException(const zt::string& type, const zt::exception* inner)
+    : parserException(makeMessage(u"EParsingDataType", u"Error parsing datatype \"[Type]\"", {{u"Type", &type}}),
+                      inner) {}
+
+errParsingDefaultOfParamException::errParsingDefaultOfParamException(const zt::string& def, const zt::string& param,
+                                                                     const zt::exception* inner)
+    : parserException(makeMessage(u"EParsingDefOfParam",
+                              u"Error parsing defaultvalue \"[Def]\" of parameter \"[Param]\"",
+                              {{u"Def", &def}, {u"Param", &param}}),
+                      inner) {}
+
+missingBracketException::missingBracketException(const zt::string& bracket, const zt::string& statementText,
+                                                 const zt::exception* inner)
+    : parserException(makeMessage(u"EMissCloseBracket", u"Missing closing bracket (\"[Br]\" for statement \"[Str]\"",
+                              {{u"Br", &bracket}, {u"Str", &statementText}}),
+                      inner) {}
+
+missingStringEndException::missingStringEndException(const zt::string& statementText, const zt::exception* inner)
+    : parserException(makeMessage(u"EMissStringEnd", u"Missing end of string for statement \"[Str]\"",
+                              {{u"Str", &statementText}}),
+                      inner) {}
+
+numParamsException::numParamsException(const zt::string& function, int required)
+    : parserException([&] {
+          zt::string n = zt::string::format(u"%d", required);
+          return makeMessage(u"ENumParams", u"[Fct]: Number of parameters < [NReq]", {{u"Fct", &function}, {u"NReq", &n}});
+      }()) {}
+
+scriptFunctionNotFoundException::scriptFunctionNotFoundException(const zt::string& function, const zt::file& file,
+                                                                 const zt::exception* inner)
+    : parserException(makeMessage(u"EFunNotFound", u"Function \"[Fun]\" not found in file \"[File]\"",
+                              {{u"Fun", &function}, {u"File", &file.name()}}),
+                      inner) {}
+
+scriptExecException::scriptExecException(const zt::string& script, const zt::string* detail,
+                                         const zt::exception* inner)
+    : scriptException([&] {
+          zt::string det;
+          if (detail) det = u"(" + *detail + u")";
+          return makeMessage(u"EExecError", u"Error executing script \"[Script]\" [Det]",
+                         {{u"Script", &script}, {u"Det", detail ? &det : nullptr}});
+      }(),
+                      inner) {}
+
+variableNotFoundException::variableNotFoundException(const zt::string& name, const zt::exception* inner)
+    : scriptException(makeMessage(u"EVarNotFound", u"Variable \"[Var]\" not found", {{u"Var", &name}}), inner) {}
+
+globalVarNotFoundException::globalVarNotFoundException(const zt::string& name, const zt::exception* inner)
+    : scriptException(makeMessage(u"EGlobNotFound", u"Global variable \"[Var]\" not found", {{u"Var", &name}}), inner) {}
+
+parameterNotFoundException::parameterNotFoundException(const zt::string& name, const zt::exception* inner)
+    : scriptException(makeMessage(u"EParamNotFound", u"Parameter \"[Param]\" not found", {{u"Param", &name}}), inner) {}
+
+inParameterNotFoundException::inParameterNotFoundException(const zt::string& name, const zt::exception* inner)
+    : scriptException(makeMessage(u"EInParamNotFound", u"Input parameter \"[Name]\" not found", {{u"Name", &name}}),
+                      inner) {}
+
+prepareParameterException::prepareParameterException(const zt::string& function, const zt::string* par,
+                                                     const zt::exception* inner)
+    : scriptException(makeMessage(u"EPrepareparam", u"Error preparing parameter for function \"[Fun]\" ([Par])",
+                              {{u"Fun", &function}, {u"Par", par}}),
+                      inner) {}
+
+exceptionDetail::exceptionDetail(const zt::string& detail) : zt::exception(locString()), mDetail(detail) {}
+
+// ---------------------------------------------------------------------------------------------
+// Statements
+
+statement::~statement() = default;
+
+void statement::release() { delete this; }
+
+void statement::setText(const zt::string& text) {
+    if (text.size() >= 128) {
+        mText = text.substr(0, 122);
+        mText += u" ...";
+    } else {
+        mText = text;
+    }
+}
+
+namespace {
+zt::logger& execLogger() {
+    static zt::logger& log = zt::logManager::getLogger(u"zt::script::statement::exec");
+    return log;
+}
+} // namespace
+
+void statement::exec(codecontext& context, genericValue& result) const {
+    static zt::logger& log = execLogger();
+    try {
+        if (log.isEnabled(zt::logLevel::trace))
+            log.log_trace(u"trying to exec (%s)", __FILE__, __LINE__, "zt::script::statement::exec", mText);
+        execute(context, result);
+        if (log.isEnabled(zt::logLevel::trace))
+            log.log_trace(u"exec (%s) OK", __FILE__, __LINE__, "zt::script::statement::exec", mText);
+    } catch (const exceptionDetail& d) {
+        throw scriptExecException(mText, &d.detail(), nullptr);
+    } catch (const zt::exception& e) {
+        throw scriptExecException(mText, nullptr, &e);
+    } catch (const zt::string&) {
+        throw;
+    } catch (...) {
+        throw scriptExecException(mText, nullptr, nullptr);
+    }
+}
+
+void statement::exec(codecontext& context) const {
+    genericValue discarded;
+    exec(context, discarded);
+}
+
+void statement::throwExecError(const statement* st, const zt::exception* e, const zt::string& detail) {
+    const zt::string unknown = u"***unknown***";
+    const zt::string& text = st ? st->mText : unknown;
+    if (auto* d = dynamic_cast<const exceptionDetail*>(e)) throw scriptExecException(text, &d->detail(), nullptr);
+    throw scriptExecException(text, &detail, e);
+}
+
+statement* statement::createFrom(const zt::string& text, int flags) {
+    return statementParser::instance()->createStatementFrom(text, flags);
+}
+
+scriptbasestatement::~scriptbasestatement() = default;
+void scriptbasestatement::release() { delete this; }
+
+singlefunction::~singlefunction() = default;
+scriptbasesinglefunction::~scriptbasesinglefunction() = default;
+void scriptbasesinglefunction::release() { delete this; }
+
+bool singlefunction::parseDeclared(const char16_t* functionName, const std::vector<zt::string>& args, int flags,
+                                   const std::vector<std::pair<const char16_t*, bool>>& declarations) {
+    try {
+        int required = 0;
+        for (const auto& d : declarations)
+            if (d.second) ++required;
+        if (args.size() < static_cast<size_t>(required)) throw numParamsException(functionName, required);
+        size_t n = std::min(declarations.size(), args.size());
+        for (size_t i = 0; i < n; ++i) {
+            clonePtr<valueProvider> p(valueProvider::createFrom(args[i], flags));
+            if (!p) throw errParsingException(args[i]);
+            zt::string name = declarations[i].first;
+            if (!mNamedParameters.emplace(name, std::move(p)).second)
+                throw unexpectedErrorException(u"singlefunction::parse: Error inserting parameter %s", name);
+        }
+    } catch (const zt::exception& e) {
+        throw errParsingException(zt::string(functionName) + u"(...)", &e);
+    } catch (...) {
+        throw errParsingException(zt::string(functionName) + u"(...)");
+    }
+    return true;
+}
+
+bool singlefunction::getParamValue(const char16_t* name, codecontext& context, genericValue& out) const {
+    auto it = mNamedParameters.find(name);
+    if (it == mNamedParameters.end() || !it->second) return false;
+    return it->second->getValue(context, out);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Contexts
+
+codecontext::codecontext(codecontext* outer) : mpOuterBlock(outer) {
+    if (!outer) {
+        zt::assertMsg(u"Assertion failed:\n%s\n\nFile: %s\nLine: %d", u"mpOuterBlock!=NULL", __FILE__, __LINE__);
+        throw false;
+    }
+}
+
+codecontext::~codecontext() = default;
+
+scriptcontext& codecontext::root() {
+    codecontext* c = this;
+    while (c->mpOuterBlock) c = c->mpOuterBlock;
+    return static_cast<scriptcontext&>(*c);
+}
+
+bool codecontext::hasVariable(const scString& name) const { return variableAddress(name) != nullptr; }
+bool codecontext::hasGlobalContextVariable(const scString& name) const {
+    return mpOuterBlock->hasGlobalContextVariable(name);
+}
+bool codecontext::setGlobalContextVariable(const scString& name, const genericValue& value) {
+    return mpOuterBlock->setGlobalContextVariable(name, value);
+}
+genericValue& codecontext::globalContextVariable(const scString& name) {
+    return mpOuterBlock->globalContextVariable(name);
+}
+const genericValue& codecontext::globalContextVariable(const scString& name) const {
+    return static_cast<const codecontext*>(mpOuterBlock)->globalContextVariable(name);
+}
+genericValue* codecontext::globalContextVariableAddress(const scString& name) {
+    return mpOuterBlock->globalContextVariableAddress(name);
+}
+bool codecontext::hasParameter(const scString& name) const { return mpOuterBlock->hasParameter(name); }
+bool codecontext::setParameter(const scString& name, const genericValue& value) {
+    return mpOuterBlock->setParameter(name, value);
+}
+bool codecontext::deleteParameter(const scString& name) { return mpOuterBlock->deleteParameter(name); }
+genericValue& codecontext::parameter(const scString& name) { return mpOuterBlock->parameter(name); }
+const genericValue& codecontext::parameter(const scString& name) const {
+    return static_cast<const codecontext*>(mpOuterBlock)->parameter(name);
+}
+genericValue* codecontext::parameterAddress(const scString& name) { return mpOuterBlock->parameterAddress(name); }
+bool codecontext::setScriptSignal(const scString& name, const genericValue& value) {
+    return mpOuterBlock->setScriptSignal(name, value);
+}
+genericValue* codecontext::scriptSignal(const scString& name) { return mpOuterBlock->scriptSignal(name); }
+void codecontext::clearScriptSignal(const scString& name) { mpOuterBlock->clearScriptSignal(name); }
+genericSet* codecontext::getGlobalContextVariables() { return mpOuterBlock->getGlobalContextVariables(); }
+
+genericValue* codecontext::variableAddress(const scString& name) {
+    for (codecontext* c = this; c; c = c->mpOuterBlock)
+        if (genericValue* v = c->mVariables.genericValue(name)) return v;
+    if (genericValue* v = parameterAddress(name)) return v;
+    return globalContextVariableAddress(name);
+}
+
+const genericValue* codecontext::variableAddress(const scString& name) const {
+    return const_cast<codecontext*>(this)->variableAddress(name);
+}
+
+genericValue& codecontext::variable(const scString& name) {
+    if (genericValue* v = variableAddress(name)) return *v;
+    throw variableNotFoundException(name.string());
+}
+
+const genericValue& codecontext::variable(const scString& name) const {
+    return const_cast<codecontext*>(this)->variable(name);
+}
+
+bool codecontext::createVariable(const scString& name, const genericValue& value) {
+    if (hasVariable(name)) return false;
+    return mVariables.setGenericValue(name, value, true);
+}
+
+bool codecontext::setVariable(const scString& name, const genericValue& value) {
+    for (codecontext* c = this; c; c = c->mpOuterBlock)
+        if (c->mVariables.genericValue(name)) return c->mVariables.setGenericValue(name, value, true);
+    return false;
+}
+
+void codecontext::initScriptContext(scriptcontext& target) {
+    genericSet* g = getGlobalContextVariables();
+    if (target.mpGlobalVariables)
+        throw unexpectedErrorException(u"scriptcontext::setGlobalVariables: mpGlobalVariables is NULL");
+    target.mpGlobalVariables = g;
+    target.mOwnsGlobalVariables = false;
+}
+
+scriptcontext::scriptcontext() : codecontext(rootTag{}) {}
+
+scriptcontext::~scriptcontext() {
+    if (mOwnsGlobalVariables) delete mpGlobalVariables;
+}
+
+bool scriptcontext::hasGlobalContextVariable(const scString& name) const {
+    return const_cast<scriptcontext*>(this)->globalContextVariableAddress(name) != nullptr;
+}
+
+bool scriptcontext::setGlobalContextVariable(const scString& name, const genericValue& value) {
+    if (!mpGlobalVariables) {
+        if (!mOwnsGlobalVariables) return false;
+        mpGlobalVariables = new genericSet;
+    }
+    return mpGlobalVariables->setGenericValue(name, value, true);
+}
+
+genericValue& scriptcontext::globalContextVariable(const scString& name) {
+    if (genericValue* v = globalContextVariableAddress(name)) return *v;
+    throw globalVarNotFoundException(name.string());
+}
+
+const genericValue& scriptcontext::globalContextVariable(const scString& name) const {
+    return const_cast<scriptcontext*>(this)->globalContextVariable(name);
+}
+
+genericValue* scriptcontext::globalContextVariableAddress(const scString& name) {
+    return mpGlobalVariables ? mpGlobalVariables->genericValue(name) : nullptr;
+}
+
+bool scriptcontext::hasParameter(const scString& name) const { return mParameters.genericValue(name) != nullptr; }
+
+bool scriptcontext::setParameter(const scString& name, const genericValue& value) {
+    return mParameters.setGenericValue(name, value, true);
+}
+
+bool scriptcontext::deleteParameter(const scString& name) {
+    mParameters.erase(name);
+    return true;
+}
+
+genericValue& scriptcontext::parameter(const scString& name) {
+    if (genericValue* v = mParameters.genericValue(name)) return *v;
+    throw parameterNotFoundException(name.string());
+}
+
+const genericValue& scriptcontext::parameter(const scString& name) const {
+    return const_cast<scriptcontext*>(this)->parameter(name);
+}
+
+genericValue* scriptcontext::parameterAddress(const scString& name) { return mParameters.genericValue(name); }
+
+bool scriptcontext::setScriptSignal(const scString& name, const genericValue& value) {
+    return mSignals.setGenericValue(name, value, false);
+}
+
+genericValue* scriptcontext::scriptSignal(const scString& name) { return mSignals.genericValue(name); }
+
+void scriptcontext::clearScriptSignal(const scString& name) { mSignals.erase(name); }
+
+genericSet* scriptcontext::getGlobalContextVariables() { return mpGlobalVariables; }
+
+const scString& scriptcontext::returnparam() {
+    static const scString s(u"#return#");
+    return s;
+}
+const scString& scriptcontext::breaksignal() {
+    static const scString s(u"#breaksignal#");
+    return s;
+}
+const scString& scriptcontext::continuesignal() {
+    static const scString s(u"#continuesignal#");
+    return s;
+}
+const scString& scriptcontext::breakallsignal() {
+    static const scString s(u"#breakallsignal#");
+    return s;
+}
+const scString& scriptcontext::scriptbasepath() {
+    static const scString s(u"scriptbasepath");
+    return s;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Statement parser
+
+scriptModule::scriptModule(moduleDispatcher dispatcher) : mDispatcher(dispatcher) {
+    if (!dispatcher) throw false;
+}
+
+void scriptModule::registerModule() { statementParser::instance()->registerModule(this); }
+
+statementParser* statementParser::instance() {
+    static statementParser* parser = [] {
+        auto* p = new statementParser;
+        for (const scriptModule* m : modules::builtInTable()) p->mModules.push_back(m);
+        p->mBuiltIns = p->mModules.size();
+        return p;
+    }();
+    return parser;
+}
+
+void statementParser::registerModule(const scriptModule* module) {
+    if (!module) return;
+    if (std::find(mModules.begin(), mModules.end(), module) != mModules.end()) return;
+    mModules.push_back(module);
+}
+
+namespace {
+
+// Splits an argument text at top-level commas (see the scanner rules in the language notes).
+// Returns false with the failure kind when brackets or a string literal stay open.
+enum class scanFailure { none, paren, angle, string };
+
+void finishArgument(const zt::string& text, size_t start, size_t end, std::vector<zt::string>& out, bool always) {
+    zt::string arg = text.substr(start, end - start);
+    arg.trim(kBlanks);
+    if (!arg.empty() && arg.size() >= 2 && arg.front() == u'"' && arg.back() == u'"') {
+        zt::string resolved;
+        resolved.reserve(arg.size());
+        resolved += arg.front();
+        for (size_t i = 1; i + 1 < arg.size(); ++i) {
+            if (arg[i] == u'\\' && i + 2 < arg.size() + 0 && arg[i + 1] == u'"' && i + 1 < arg.size() - 1) {
+                resolved += u'"';
+                ++i;
+            } else {
+                resolved += arg[i];
+            }
+        }
+        resolved += arg.back();
+        arg = std::move(resolved);
+    }
+    if (always || !arg.empty()) out.push_back(std::move(arg));
+}
+
+scanFailure scanArguments(const zt::string& text, std::vector<zt::string>& out) {
+    int p = 0, a = 0;
+    bool q = false, e = false, o = true;
+    size_t start = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        char16_t c = text[i];
+        if (q) {
+            if (c == u'"') {
+                if (e) e = false;
+                else {
+                    q = false;
+                    o = false;
+                }
+            } else if (c == u'\\') {
+                e = true;
+            } else {
+                e = false;
+            }
+            continue;
+        }
+        switch (c) {
+        case u',':
+            if (p == 0 && a == 0) {
+                finishArgument(text, start, i, out, true);
+                start = i + 1;
+            }
+            o = true;
+            break;
+        case u'(':
+            ++p;
+            o = true;
+            break;
+        case u')':
+            --p;
+            o = false;
+            break;
+        case u'<':
+            ++a;
+            o = false;
+            break;
+        case u'>':
+            --a;
+            o = false;
+            break;
+        case u'"':
+            if (o) q = true;
+            o = false;
+            break;
+        case u' ':
+        case u'\t':
+            break;
+        default:
+            o = false;
+            break;
+        }
+    }
+    finishArgument(text, start, text.size(), out, false);
+    if (p != 0) return scanFailure::paren;
+    if (a != 0) return scanFailure::angle;
+    if (q) return scanFailure::string;
+    return scanFailure::none;
+}
+
+} // namespace
+
+statement* statementParser::createStatementFrom(const zt::string& text, int flags) {
+    zt::string s = text;
+    s.deleteLeading(kBlanks).deleteTrailing(kBlanks).deleteAll(u"\r\n");
+    if (s.empty()) return nullptr;
+
+    if (s.front() == u'{') {
+        if (s.back() != u'}') throw errParsingException(text);
+        s = s.substr(1, s.size() - 2);
+        s.trim(kBlanks);
+    }
+
+    // Pieces at top-level semicolons.
+    std::vector<zt::string> pieces;
+    {
+        int depth = 0;
+        size_t start = 0;
+        for (size_t i = 0; i < s.size(); ++i) {
+            char16_t c = s[i];
+            if (c == u'{') ++depth;
+            else if (c == u'}') --depth;
+            else if (c == u';' && depth == 0) {
+                pieces.push_back(s.substr(start, i - start));
+                start = i + 1;
+            }
+        }
+        if (start < s.size()) pieces.push_back(s.substr(start));
+    }
+
+    if (pieces.size() > 1) {
+        clonePtr<compoundstatement> seq;
+        for (const zt::string& piece : pieces) {
+            statement* child = instance()->createStatementFrom(piece, flags);
+            if (!seq) seq.reset(new compoundstatement);
+            if (!seq->add(child)) {
+                zt::assertMsg(u"statement::createFrom: error parsing \"%s\"", piece);
+                return nullptr;
+            }
+        }
+        seq->setText(s);
+        return seq.release();
+    }
+
+    size_t open = s.find(u'(');
+    if (open == zt::string::npos) return nullptr;
+
+    zt::string keyword = s.substr(0, open);
+    keyword.deleteAll(u"\r\n").deleteAll(kBlanks).toLower();
+
+    zt::string argText = s.substr(open + 1);
+    size_t close = argText.rfind(u')');
+    if (close != zt::string::npos) argText.erase(close);
+
+    std::vector<zt::string> types;
+    size_t lt = keyword.find(u'<');
+    size_t gt = keyword.rfind(u'>');
+    if (lt != zt::string::npos && gt != zt::string::npos && gt > lt) {
+        keyword.substr(lt + 1, gt - lt - 1).splitAt(u",", types, false);
+        keyword.erase(lt);
+    }
+
+    std::vector<zt::string> args;
+    switch (scanArguments(argText, args)) {
+    case scanFailure::paren: throw missingBracketException(u")", s);
+    case scanFailure::angle: throw missingBracketException(u">", s);
+    case scanFailure::string: throw missingStringEndException(s);
+    case scanFailure::none: break;
+    }
+
+    for (const scriptModule* m : mModules) {
+        if (statement* st = m->dispatcher()(keyword, types, args, flags)) {
+            st->setText(s);
+            return st;
+        }
+    }
+    throw errParsingException(text);
+}
+
+} // namespace zt::script
+
+// ---------------------------------------------------------------------------------------------
+// Script files
+
+namespace zt::script {
+
+// 48 non-zero bytes; changing it makes every scrambled file unreadable.
+const char* scrambleKey() {
+    static const char key[] = "zT5cr1pt:K3y-0f#the^Scr4mbled~F1les!v1/Qx7Lm2Np8";
+    static_assert(sizeof(key) == 49, "the scramble key has 48 bytes");
+    return key;
+}
+
+bool scriptFileReader::readLine(zt::string& line) {
+    line.clear();
+    if (mBuffer.empty()) return false;
+    const std::uint8_t* data = mBuffer.data();
+    const size_t size = mBuffer.logicalLength();
+    while (mPosition < size) {
+        char byte = static_cast<char>(data[mPosition++]);
+        char16_t ch;
+        if (zt::MultiByteToWideChar(zt::CP_ACP, 0, &byte, 1, &ch, 1) != 1) throw false;
+        if (ch == u'\r' || ch == u'\n') {
+            if (!line.empty()) return true;
+            continue;
+        }
+        line += ch;
+    }
+    return !line.empty();
+}
+
+bool scriptFileReader::readNextDefinition(zt::string& name, std::vector<zt::string>& parameterTexts,
+                                          zt::string& body) {
+    zt::string text;
+    bool open = false;
+    size_t mark = mPosition;
+    zt::string line;
+    while (readLine(line)) {
+        line.deleteAll(u"\r\n").deleteLeading(kBlanks);
+        size_t comment = line.find(u"//");
+        if (comment != zt::string::npos) line.erase(comment);
+        if (line.size() >= 7 && line.substr(0, 7).lower() == u"scrdef ") {
+            if (open) {
+                mPosition = mark;
+                return parseDefinition(text, name, parameterTexts, body);
+            }
+            open = true;
+            text = line.substr(7);
+        } else if (open) {
+            text += line;
+        }
+        mark = mPosition;
+    }
+    if (!text.empty()) return parseDefinition(text, name, parameterTexts, body);
+    return false;
+}
+
+bool scriptFileReader::parseDefinition(const zt::string& source, zt::string& name,
+                                       std::vector<zt::string>& parameterTexts, zt::string& body) {
+    name.clear();
+    parameterTexts.clear();
+    body.clear();
+    zt::string text = source;
+    text.trim(kBlanks);
+    bool inName = true, inList = false, inQuote = false, escaped = false, newText = true;
+    for (char16_t c : text) {
+        if (inName) {
+            if (c == u' ') return false;
+            if (c == u'(') {
+                inName = false;
+                inList = true;
+            } else {
+                name += c;
+            }
+            continue;
+        }
+        if (!inList) {
+            body += c;
+            continue;
+        }
+        if (c == u')' && !inQuote) {
+            inList = false;
+            newText = true;
+            if (parameterTexts.size() == 1) {
+                parameterTexts[0].trim(kBlanks);
+                if (parameterTexts[0].empty()) parameterTexts.clear();
+            }
+        } else if (c == u',' && !inQuote) {
+            newText = true;
+        } else if (c == u'\\' && inQuote) {
+            escaped = true;
+        } else {
+            if (c == u'"' && !escaped) inQuote = !inQuote;
+            if (newText) {
+                parameterTexts.emplace_back();
+                newText = false;
+            }
+            parameterTexts.back() += c;
+            escaped = false;
+        }
+    }
+    return true;
+}
+
+void scriptFileReader::readInto(zt::configStructure& index) {
+    try {
+        if (mBuffer.empty() && !mFile.empty()) {
+            if (!mBuffer.readFromFile(mFile)) throw zt::readFileException(mFile.name());
+        }
+        mPosition = 0;
+        zt::string name, body;
+        std::vector<zt::string> params;
+        while (readNextDefinition(name, params, body)) {
+            for (size_t n = 0; n < params.size(); ++n)
+                index.setValue(name, zt::string::format(u"parameter%d", static_cast<int>(n + 1)), params[n]);
+            index.setValue(name, u"script", body);
+        }
+        mBuffer.clear();
+    } catch (const zt::exception& e) {
+        mBuffer.clear();
+        throw zt::readFileException(mFile.name(), &e);
+    } catch (...) {
+        mBuffer.clear();
+        throw zt::readFileException(mFile.name());
+    }
+}
+
+parameterDeclaration parseParameterDeclaration(const zt::string& text, int flags) {
+    zt::string s = text.lower();
+    s.deleteLeading(kBlanks);
+    zt::string kind, typeText, rest, defaultText;
+    size_t lt = s.find(u'<');
+    if (lt != zt::string::npos) {
+        kind = s.substr(0, lt);
+        size_t gt = s.find(u'>', lt);
+        if (gt == zt::string::npos) throw errParsingException(text);
+        typeText = s.substr(lt + 1, gt - lt - 1);
+        rest = s.substr(gt + 1);
+    } else {
+        size_t blank = s.find_first_of(kBlanks);
+        if (blank != zt::string::npos) {
+            kind = s.substr(0, blank);
+            rest = s.substr(blank + 1);
+        } else {
+            kind = s;
+            rest = s;
+        }
+    }
+    size_t eq = rest.find(u'=');
+    if (eq != zt::string::npos) {
+        defaultText = rest.substr(eq + 1);
+        rest.erase(eq);
+    }
+    kind.deleteAll(kBlanks);
+    typeText.deleteAll(kBlanks);
+    rest.deleteAll(kBlanks);
+    if (kind != u"in") throw errParsingParamTypeException(kind);
+
+    parameterDeclaration d;
+    d.direction = 0;
+    d.name = rest;
+    try {
+        d.type = parseScriptType(typeText);
+    } catch (...) {
+        throw errParsingDataTypeException(typeText);
+    }
+    defaultText.trim(kBlanks);
+    if (!defaultText.empty()) {
+        d.defaultValue.reset(valueProvider::createFrom(defaultText, flags));
+        if (!d.defaultValue) throw errParsingDefaultOfParamException(defaultText, d.name);
+    }
+    return d;
+}
+
+genericValue& parameterValue(const parameterDeclaration& declaration, genericValue& value) {
+    if (!value.isEmpty() || declaration.direction != 0) return value;
+    if (!declaration.defaultValue) throw inParameterNotFoundException(declaration.name);
+    scriptcontext empty;
+    if (!declaration.defaultValue->getValue(empty, value))
+        throw unexpectedErrorException(u"in-parameter " + declaration.name + u": error retrieving default-value!");
+    return value;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Code manager
+
+// What one load of a function produced. Calls hold it by shared pointer, so a refresh can put
+// a new body in place while older calls still run the previous one.
+struct codeManager::loadedFunction {
+    clonePtr<statement> body;
+    std::vector<parameterDeclaration> parameters;
+    zt::file file;
+};
+
+struct codeManager::scriptFunctionEntry {
+    std::shared_ptr<const loadedFunction> function;
+    std::atomic<std::uint32_t> useCount{0};
+    zt::timestamp modificationTime;
+};
+
+namespace {
+codeManager* gCodeManager = nullptr;
+
+// Deletes the code manager with its cache when the library is unloaded.
+struct codeManagerDestroyer {
+    ~codeManagerDestroyer() {
+        delete gCodeManager;
+        gCodeManager = nullptr;
+    }
+} gCodeManagerDestroyer;
+} // namespace
+
+codeManager::codeManager() = default;
+codeManager::~codeManager() = default;
+
+codeManager* codeManager::instance() {
+    if (!gCodeManager) gCodeManager = new codeManager;
+    return gCodeManager;
+}
+
+size_t codeManager::cachedFunctionCount() const {
+    zt::lockGuard guard(mMutex);
+    return mCache.size();
+}
+
+bool codeManager::parseCodeCall(const zt::string& codeCall, eCodeType& type, zt::string& file,
+                                zt::string& function) {
+    std::vector<zt::string> fields;
+    codeCall.splitAt(u"$", fields, false);
+    if (fields.size() != 3) return false;
+    zt::string kind = fields[0];
+    kind.deleteAll(kBlanks).toLower();
+    if (kind == u"dll") {
+        type = ctDll;
+    } else if (kind == u"script" || kind.empty()) {
+        type = ctScript;
+    } else {
+        zt::assertMsg(u"parseCodeCall: invalid codetype %s", kind);
+        return false;
+    }
+    file = fields[1];
+    file.trim(kBlanks).toLower();
+    function = fields[2];
+    function.deleteAll(kBlanks).toLower();
+    return !file.empty() && !function.empty();
+}
+
+std::shared_ptr<const codeManager::loadedFunction> codeManager::loadFunction(const zt::string& basePath,
+                                                                             const zt::string& fileName,
+                                                                             const zt::string& function,
+                                                                             scriptFunctionEntry*& entry) {
+    // 1. Resolve the file: as written, in the base path, beside the program, in ".".
+    std::vector<zt::string> candidates;
+    candidates.push_back(fileName);
+    auto addFolder = [&](zt::string folder) {
+        if (!folder.empty() && folder.back() != u'/' && folder.back() != u'\\') folder += u'/';
+        candidates.push_back(folder + fileName + u".ztscr");
+        candidates.push_back(folder + fileName + u".ztsscr");
+    };
+    if (!basePath.empty()) addFolder(basePath);
+    addFolder(zt::getModulePath(u""));
+    addFolder(u".");
+    zt::file resolved;
+    bool found = false;
+    for (const zt::string& c : candidates) {
+        resolved = zt::file(c);
+        if (resolved.exists()) {
+            found = true;
+            break;
+        }
+    }
+    if (!found) throw zt::fileNotFoundException(candidates.back());
+
+    // 2./3. Cached and current?
+    zt::timestamp modified = zt::timestamp::fromTimer(resolved.lastModificationTime());
+    zt::string key = fileName.lower() + u"." + function.lower();
+    {
+        zt::lockGuard guard(mMutex);
+        auto it = mCache.find(key);
+        if (it != mCache.end() && !(it->second->modificationTime < modified)) {
+            entry = it->second.get();
+            ++entry->useCount;
+            return entry->function;
+        }
+    }
+
+    // 4. Load without holding the lock.
+    zt::binaryBuffer buffer;
+    if (!buffer.readFromFile(resolved)) throw zt::readFileException(resolved.name());
+    if (resolved.extension().lower() == u"ztsscr") buffer.xxor(scrambleKey());
+    zt::configStructure index;
+    scriptFileReader reader(buffer);
+    try {
+        reader.readInto(index);
+    } catch (const zt::readFileException& e) {
+        // the reader was handed a buffer: name the file it came from
+        throw zt::readFileException(resolved.name(), e.inner());
+    }
+    modified = zt::timestamp::fromTimer(resolved.lastModificationTime());
+    ++mLoads;
+
+    auto loaded = std::make_shared<loadedFunction>();
+    loaded->file = resolved;
+    zt::string bodyText;
+    if (index.getValue(function.lower(), u"script", bodyText))
+        loaded->body.reset(statementParser::instance()->createStatementFrom(bodyText, 0));
+    if (!loaded->body) throw scriptFunctionNotFoundException(function, resolved);
+    for (int n = 1;; ++n) {
+        zt::string declaration;
+        if (!index.getValue(function.lower(), zt::string::format(u"parameter%d", n), declaration)) break;
+        loaded->parameters.push_back(parseParameterDeclaration(declaration, 0));
+    }
+
+    // 5. Insert, or refresh the entry in place. Running calls keep the body they started with.
+    zt::lockGuard guard(mMutex);
+    auto& slot = mCache[key];
+    if (!slot) slot = std::make_unique<scriptFunctionEntry>();
+    slot->function = loaded;
+    slot->modificationTime = modified;
+    entry = slot.get();
+    ++entry->useCount;
+    return loaded;
+}
+
+bool codeManager::executeFunction(const zt::string& basePath, const zt::string& codeCall, scriptcontext& context,
+                                  std::vector<genericValue>& args, genericValue& result) {
+    eCodeType type = ctScript;
+    zt::string file, function;
+    parseCodeCall(codeCall, type, file, function);
+    if (type != ctScript) return false;
+
+    scriptFunctionEntry* entry = nullptr;
+    std::shared_ptr<const loadedFunction> fn = loadFunction(basePath, file, function, entry);
+    // Gives the entry back however the call ends.
+    struct useRelease {
+        scriptFunctionEntry* entry;
+        ~useRelease() {
+            if (entry && entry->useCount > 0) --entry->useCount;
+        }
+    } release{entry};
+    if (!fn || !fn->body) return false;
+
+    try {
+        // Bind the arguments to the declared parameters.
+        try {
+            size_t index = 0;
+            for (const parameterDeclaration& d : fn->parameters) {
+                if (d.name.empty()) continue;
+                if (index < args.size()) {
+                    context.setParameter(scString(d.name), parameterValue(d, args[index]));
+                    ++index;
+                } else {
+                    genericValue fresh;
+                    context.setParameter(scString(d.name), parameterValue(d, fresh));
+                }
+            }
+        } catch (const zt::string& s) {
+            throw prepareParameterException(function, &s);
+        } catch (...) {
+            throw prepareParameterException(function, nullptr);
+        }
+
+        // The script's folder.
+        context.setGlobalContextVariable(scriptcontext::scriptbasepath(),
+                                         genericValue::of(zt::fsEntryName(fn->file.name()).path()));
+
+        // Run the body and hand back the return value.
+        fn->body->exec(context, result);
+        if (genericValue* ret = context.parameterAddress(scriptcontext::returnparam()))
+            if (ret != &result) result = *ret;
+        context.clearScriptSignal(scriptcontext::breaksignal());
+        context.clearScriptSignal(scriptcontext::continuesignal());
+        return true;
+    } catch (const zt::exception& e) {
+        throw scriptExecException(function, nullptr, &e);
+    } catch (const zt::string& s) {
+        throw scriptExecException(s + u"\n\n" + function, nullptr, nullptr);
+    } catch (...) {
+        throw scriptExecException(function, nullptr, nullptr);
+    }
+}
+
+} // namespace zt::script

@@ -1,0 +1,13 @@
+#include "ztmodules.h"
+
+namespace zt::script {
+
+namespace {
+statement* dispatch(const zt::string&, const std::vector<zt::string>&, const std::vector<zt::string>&, int) {
+    return nullptr;
+}
+} // namespace
+
+scriptModule modules::opsModule(&dispatch);
+
+} // namespace zt::script

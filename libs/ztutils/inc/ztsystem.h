@@ -1,0 +1,43 @@
+// Platform services: locks, atomic counters, sleeping, threads and code pages.
+#pragma once
+
+#include "ztexport.h"
+#include "ztstring.h"
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+
+namespace zt {
+
+class ZTUTILS_API mutex {
+public:
+    void lock() { mMutex.lock(); }
+    void unlock() { mMutex.unlock(); }
+    bool try_lock() { return mMutex.try_lock(); }
+
+private:
+    std::recursive_mutex mMutex;
+};
+
+using lockGuard = std::lock_guard<mutex>;
+
+inline std::uint32_t interlockedIncrement(std::atomic<std::uint32_t>& v) { return ++v; }
+inline std::uint32_t interlockedDecrement(std::atomic<std::uint32_t>& v) { return --v; }
+
+ZTUTILS_API void sleep(unsigned milliseconds);
+ZTUTILS_API std::uint64_t getCurrentThreadId();
+
+// The ANSI code page of the reference platform (Windows-1252).
+constexpr unsigned CP_ACP = 0;
+// Converts bytes of the ANSI code page to UTF-16; every byte maps to one code unit.
+ZTUTILS_API string ansiToString(const char* bytes, size_t length);
+ZTUTILS_API std::string stringToAnsi(const string& text, char substitute = '?');
+
+// Stand-in for the platform call: converts srcLength bytes (or up to the NUL when -1) of the
+// code page to UTF-16. Returns the number of code units written (or needed when dstLength is 0),
+// 0 on failure.
+ZTUTILS_API int MultiByteToWideChar(unsigned codePage, unsigned long flags, const char* src, int srcLength,
+                                    char16_t* dst, int dstLength);
+
+} // namespace zt

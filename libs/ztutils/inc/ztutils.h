@@ -1,0 +1,12 @@
+// The utility library: everything in one include.
+#pragma once
+
+#include "ztdatetime.h"
+#include "ztexception.h"
+#include "ztexport.h"
+#include "ztfile.h"
+#include "ztlog.h"
+#include "ztstring.h"
+#include "ztsystem.h"
+#include "zttypes.h"
+#include "ztvalue.h"

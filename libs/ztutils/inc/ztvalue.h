@@ -1,0 +1,357 @@
+// The value model: genericValue with its holder family, the type conversion manager,
+// interned name keys (scString) and name-to-value sets (genericSet).
+#pragma once
+
+#include "ztexport.h"
+#include "ztstring.h"
+#include "zttypes.h"
+
+#include <cstddef>
+#include <memory>
+#include <typeinfo>
+#include <utility>
+#include <vector>
+
+namespace zt {
+
+// ---------------------------------------------------------------------------------------------
+// Type conversion
+
+namespace typeconvert {
+
+// One conversion from Src to Dst.
+class ZTUTILS_API typeConverterBase {
+public:
+    virtual ~typeConverterBase();
+    virtual const std::type_info& sourceType() const = 0;
+    virtual const std::type_info& destinationType() const = 0;
+    virtual bool convert(void* dst, const void* src, int flags, const char16_t* format) const = 0;
+};
+
+// A converter around a plain function.
+template <class Src, class Dst>
+class typeConverter : public typeConverterBase {
+public:
+    using function = bool (*)(Dst& dst, const Src& src);
+    explicit typeConverter(function f) : mFunction(f) {}
+    const std::type_info& sourceType() const override { return typeid(Src); }
+    const std::type_info& destinationType() const override { return typeid(Dst); }
+    bool convert(void* dst, const void* src, int, const char16_t*) const override {
+        return mFunction(*static_cast<Dst*>(dst), *static_cast<const Src*>(src));
+    }
+
+private:
+    function mFunction;
+};
+
+} // namespace typeconvert
+
+// Process-wide registry of conversions between native types. Conversions between text and
+// every scalar type, and between the numeric types and bool, are built in.
+class ZTUTILS_API typeConversionManager {
+public:
+    static typeConversionManager& instance();
+
+    // Converts src (of srcType) into dst (of dstType). False when there is no conversion,
+    // when it fails, or when dst is null (a read-only target).
+    bool convert(const std::type_info& dstType, void* dst, const std::type_info& srcType, const void* src,
+                 int flags, const char16_t* format) const;
+    bool canConvert(const std::type_info& dstType, const std::type_info& srcType) const;
+
+    // Registers a converter (it must outlive its registration); replaces one for the same pair.
+    void add(const typeconvert::typeConverterBase* converter);
+    void remove(const typeconvert::typeConverterBase* converter);
+
+    typeConversionManager(const typeConversionManager&) = delete;
+    typeConversionManager& operator=(const typeConversionManager&) = delete;
+
+private:
+    typeConversionManager();
+    ~typeConversionManager();
+    struct impl;
+    impl* mpImpl;
+};
+
+// Text forms used by the conversion manager (also handy for callers).
+ZTUTILS_API string toText(double v);
+ZTUTILS_API string toText(float v);
+
+// ---------------------------------------------------------------------------------------------
+// genericValue
+
+class ZTUTILS_API genericValue {
+public:
+    class ZTUTILS_API holderbase {
+    public:
+        virtual ~holderbase();
+        virtual holderbase* clone() const = 0;
+        virtual bool assignTo(holderbase& target) const = 0;
+        virtual bool assignFrom(const holderbase& source) = 0;
+        virtual const std::type_info& type() const = 0;
+        virtual void* valuePtr() = 0;
+        virtual const void* constValuePtr() const = 0;
+        virtual bool isReference() const = 0;
+
+        // Pooled storage for holders.
+        static void* allocate(std::size_t size);
+        static void deallocate(void* p) noexcept;
+        static void* operator new(std::size_t size) { return allocate(size); }
+        static void operator delete(void* p) noexcept { deallocate(p); }
+        // Holders also live on the stack for short conversions.
+    };
+
+    template <class T>
+    class holder : public holderbase {
+    public:
+        bool assignTo(holderbase& target) const override {
+            if (auto* same = dynamic_cast<holder<T>*>(&target)) {
+                same->set(*constPtr());
+                return true;
+            }
+            return typeConversionManager::instance().convert(target.type(), target.valuePtr(), type(),
+                                                             constValuePtr(), 0, nullptr);
+        }
+        bool assignFrom(const holderbase& source) override {
+            if (auto* same = dynamic_cast<const holder<T>*>(&source)) {
+                set(*same->constPtr());
+                return true;
+            }
+            return typeConversionManager::instance().convert(type(), valuePtr(), source.type(),
+                                                             source.constValuePtr(), 0, nullptr);
+        }
+        const std::type_info& type() const override { return typeid(T); }
+        virtual T* ptr() = 0;
+        virtual const T* constPtr() const = 0;
+        virtual void set(const T& value) = 0;
+    };
+
+    template <class T>
+    class valueholder final : public holder<T> {
+    public:
+        explicit valueholder(const T& v) : mValue(v) {}
+        explicit valueholder(T&& v) : mValue(std::move(v)) {}
+        holderbase* clone() const override { return new valueholder<T>(mValue); }
+        void* valuePtr() override { return &mValue; }
+        const void* constValuePtr() const override { return &mValue; }
+        bool isReference() const override { return false; }
+        T* ptr() override { return &mValue; }
+        const T* constPtr() const override { return &mValue; }
+        void set(const T& v) override {
+            if (&v != &mValue) mValue = v;
+        }
+
+    private:
+        T mValue;
+    };
+
+    template <class T>
+    class ptrholder final : public holder<T> {
+    public:
+        explicit ptrholder(T* p) : mp(p) {}
+        holderbase* clone() const override { return new ptrholder<T>(mp); }
+        void* valuePtr() override { return mp; }
+        const void* constValuePtr() const override { return mp; }
+        bool isReference() const override { return true; }
+        T* ptr() override { return mp; }
+        const T* constPtr() const override { return mp; }
+        void set(const T& v) override {
+            if (mp && mp != &v) *mp = v;
+        }
+
+    private:
+        T* mp;
+    };
+
+    template <class T>
+    class constptrholder final : public holder<T> {
+    public:
+        explicit constptrholder(const T* p) : mp(p) {}
+        holderbase* clone() const override { return new constptrholder<T>(mp); }
+        void* valuePtr() override { return nullptr; }
+        const void* constValuePtr() const override { return mp; }
+        bool isReference() const override { return true; }
+        T* ptr() override { throw false; }
+        const T* constPtr() const override { return mp; }
+        void set(const T&) override {}
+
+    private:
+        const T* mp;
+    };
+
+    genericValue() noexcept = default;
+    genericValue(const genericValue& other) : mpHolder(other.mpHolder ? other.mpHolder->clone() : nullptr) {}
+    genericValue(genericValue&& other) noexcept : mpHolder(other.mpHolder) { other.mpHolder = nullptr; }
+    // Takes ownership of a holder allocated with new.
+    explicit genericValue(holderbase* h) noexcept : mpHolder(h) {}
+    template <class T>
+    static genericValue of(const T& v) {
+        return genericValue(new valueholder<T>(v));
+    }
+    ~genericValue() { delete mpHolder; }
+
+    genericValue& operator=(const genericValue& other) {
+        if (this != &other) {
+            holderbase* copy = other.mpHolder ? other.mpHolder->clone() : nullptr;
+            delete mpHolder;
+            mpHolder = copy;
+        }
+        return *this;
+    }
+    genericValue& operator=(genericValue&& other) noexcept {
+        if (this != &other) {
+            delete mpHolder;
+            mpHolder = other.mpHolder;
+            other.mpHolder = nullptr;
+        }
+        return *this;
+    }
+
+    bool isEmpty() const noexcept { return mpHolder == nullptr; }
+    // Native type of the value; meaningful only when not empty.
+    const std::type_info& type() const { return mpHolder ? mpHolder->type() : typeid(void); }
+    template <class T>
+    bool is() const {
+        return mpHolder && mpHolder->type() == typeid(T);
+    }
+
+    // Reads the value as T (converting when needed). False when empty or not convertible.
+    template <class T>
+    bool get(T& out) const {
+        if (!mpHolder) return false;
+        if (mpHolder->type() == typeid(T)) {
+            out = *static_cast<const T*>(mpHolder->constValuePtr());
+            return true;
+        }
+        ptrholder<T> target(&out);
+        return mpHolder->assignTo(target);
+    }
+
+    // Writes v keeping the held type (converting into it); an empty value takes T.
+    template <class T>
+    bool set(const T& v) {
+        if (!mpHolder) {
+            mpHolder = new valueholder<T>(v);
+            return true;
+        }
+        constptrholder<T> source(&v);
+        return mpHolder->assignFrom(source);
+    }
+
+    // Replaces the content with a T (the previous type is dropped).
+    template <class T>
+    void replace(const T& v) {
+        holderbase* h = new valueholder<T>(v);
+        delete mpHolder;
+        mpHolder = h;
+    }
+    template <class T>
+    void replace(T&& v) requires(!std::is_lvalue_reference_v<T>) {
+        holderbase* h = new valueholder<std::decay_t<T>>(std::move(v));
+        delete mpHolder;
+        mpHolder = h;
+    }
+
+    // Direct access to a value of exactly type T, or null.
+    template <class T>
+    T* ptrTo() {
+        if (!mpHolder || mpHolder->type() != typeid(T)) return nullptr;
+        return static_cast<T*>(mpHolder->valuePtr());
+    }
+    template <class T>
+    const T* constPtrTo() const {
+        if (!mpHolder || mpHolder->type() != typeid(T)) return nullptr;
+        return static_cast<const T*>(mpHolder->constValuePtr());
+    }
+
+    void clear() noexcept {
+        delete mpHolder;
+        mpHolder = nullptr;
+    }
+    void swap(genericValue& other) noexcept { std::swap(mpHolder, other.mpHolder); }
+
+    holderbase* getHolder() noexcept { return mpHolder; }
+    const holderbase* getHolder() const noexcept { return mpHolder; }
+    // Gives up the holder (the caller owns it).
+    holderbase* releaseHolder() noexcept {
+        holderbase* h = mpHolder;
+        mpHolder = nullptr;
+        return h;
+    }
+
+private:
+    holderbase* mpHolder = nullptr;
+};
+
+// ---------------------------------------------------------------------------------------------
+// scString: interned name key. Equal texts give the same key; keys compare by pointer.
+
+class ZTUTILS_API scString {
+public:
+    scString() noexcept = default;
+    explicit scString(const zt::string& text);
+    explicit scString(const char16_t* text);
+    static scString createFrom(const zt::string& text) { return scString(text); }
+
+    const zt::string& string() const;
+    const char16_t* c_str() const { return string().c_str(); }
+    bool empty() const noexcept { return mp == nullptr; }
+
+    bool operator==(const scString& o) const noexcept { return mp == o.mp; }
+    bool operator!=(const scString& o) const noexcept { return mp != o.mp; }
+    bool operator<(const scString& o) const noexcept { return mp < o.mp; }
+    const void* key() const noexcept { return mp; }
+
+private:
+    const zt::string* mp = nullptr;
+};
+
+// ---------------------------------------------------------------------------------------------
+// genericSet: names to values. Addresses of stored values stay valid until the name is erased
+// or the set is destroyed (value pointers of scripts rely on it).
+
+class ZTUTILS_API genericSet {
+public:
+    genericSet() = default;
+    genericSet(const genericSet& other);
+    genericSet& operator=(const genericSet& other);
+    genericSet(genericSet&&) noexcept = default;
+    genericSet& operator=(genericSet&&) noexcept = default;
+    ~genericSet();
+
+    // The stored value, or null when the name is absent.
+    zt::genericValue* genericValue(const scString& name) noexcept {
+        for (entry* e : mEntries)
+            if (e->name == name) return &e->value;
+        return nullptr;
+    }
+    const zt::genericValue* genericValue(const scString& name) const noexcept {
+        for (const entry* e : mEntries)
+            if (e->name == name) return &e->value;
+        return nullptr;
+    }
+    // Stores a copy of value under name. With replace true an existing value is replaced;
+    // with replace false an existing value is kept as it is. Returns true when the name holds
+    // a value afterwards.
+    bool setGenericValue(const scString& name, const zt::genericValue& value, bool replace);
+    // Removes name; true when it was present.
+    bool erase(const scString& name);
+    void clear();
+    size_t size() const noexcept { return mEntries.size(); }
+    bool empty() const noexcept { return mEntries.empty(); }
+
+    template <class F>
+    void forEach(F&& f) const {
+        for (const entry* e : mEntries) f(e->name, e->value);
+    }
+
+private:
+    struct entry {
+        scString name;
+        zt::genericValue value;
+        static void* operator new(std::size_t size) { return genericValue::holderbase::allocate(size); }
+        static void operator delete(void* p) noexcept { genericValue::holderbase::deallocate(p); }
+    };
+    std::vector<entry*> mEntries;
+};
+
+} // namespace zt

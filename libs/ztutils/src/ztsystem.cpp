@@ -1,0 +1,169 @@
+// Platform services: sleeping, thread ids and the ANSI code page.
+#include "ztsystem.h"
+
+#include <array>
+#include <chrono>
+#include <climits>
+#include <cstring>
+#include <thread>
+#include <unordered_map>
+
+#include <unicode/ucnv.h>
+#include <unicode/ustring.h>
+
+// Included after ztsystem.h: the system header defines CP_ACP as a macro.
+#if defined(_WIN32)
+#  ifndef WIN32_LEAN_AND_MEAN
+#    define WIN32_LEAN_AND_MEAN
+#  endif
+#  ifndef NOMINMAX
+#    define NOMINMAX
+#  endif
+#  include <windows.h>
+#else
+#  include <sys/syscall.h>
+#  include <unistd.h>
+#endif
+
+namespace zt {
+
+void sleep(unsigned milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
+
+std::uint64_t getCurrentThreadId() {
+#if defined(_WIN32)
+    return static_cast<std::uint64_t>(::GetCurrentThreadId());
+#elif defined(__linux__)
+    thread_local const std::uint64_t id = static_cast<std::uint64_t>(::syscall(SYS_gettid));
+    return id;
+#else
+    return static_cast<std::uint64_t>(std::hash<std::thread::id>()(std::this_thread::get_id()));
+#endif
+}
+
+namespace {
+
+constexpr unsigned kCodePageAnsi = 1252;
+constexpr unsigned kCodePageUtf8 = 65001;
+constexpr unsigned long kErrorOnInvalidChars = 0x08; // MB_ERR_INVALID_CHARS
+
+// Windows-1252 byte -> UTF-16 code unit. Every byte has a mapping: the five bytes the code
+// page leaves undefined (0x81, 0x8D, 0x8F, 0x90, 0x9D) stand for the C1 control of the same
+// value, and so does any byte the converter cannot handle.
+const std::array<char16_t, 256>& ansiTable() {
+    static const std::array<char16_t, 256> table = [] {
+        std::array<char16_t, 256> t{};
+        for (unsigned b = 0; b < 256; ++b) t[b] = static_cast<char16_t>(b);
+
+        UErrorCode status = U_ZERO_ERROR;
+        UConverter* conv = ucnv_open("windows-1252", &status);
+        if (U_FAILURE(status) || conv == nullptr) return t;
+        status = U_ZERO_ERROR;
+        ucnv_setToUCallBack(conv, UCNV_TO_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
+        if (U_SUCCESS(status)) {
+            for (unsigned b = 0; b < 256; ++b) {
+                const char byte = static_cast<char>(b);
+                UChar out[4];
+                UErrorCode err = U_ZERO_ERROR;
+                ucnv_reset(conv);
+                const int32_t n = ucnv_toUChars(conv, out, 4, &byte, 1, &err);
+                // U+FFFD and SUB (U+001A) are what a converter produces for bytes it cannot map.
+                const bool mapped = U_SUCCESS(err) && n == 1 && out[0] != 0xFFFD && (out[0] != 0x1A || b == 0x1A);
+                if (mapped) t[b] = static_cast<char16_t>(out[0]);
+            }
+        }
+        ucnv_close(conv);
+        return t;
+    }();
+    return table;
+}
+
+// UTF-16 code unit -> Windows-1252 byte for every character the table produces.
+const std::unordered_map<char16_t, char>& ansiReverse() {
+    static const std::unordered_map<char16_t, char> reverse = [] {
+        std::unordered_map<char16_t, char> r;
+        const auto& t = ansiTable();
+        for (unsigned b = 0; b < 256; ++b) r.emplace(t[b], static_cast<char>(b));
+        return r;
+    }();
+    return reverse;
+}
+
+bool utf8ToUtf16(const char* src, size_t length, bool strict, std::u16string& out) {
+    if (length > static_cast<size_t>(INT32_MAX)) return false;
+    UErrorCode status = U_ZERO_ERROR;
+    int32_t needed = 0;
+    const int32_t srcLength = static_cast<int32_t>(length);
+    if (strict)
+        u_strFromUTF8(nullptr, 0, &needed, src, srcLength, &status);
+    else
+        u_strFromUTF8WithSub(nullptr, 0, &needed, src, srcLength, 0xFFFD, nullptr, &status);
+    if (status != U_BUFFER_OVERFLOW_ERROR && U_FAILURE(status)) return false;
+    out.assign(static_cast<size_t>(needed), u'\0');
+    if (needed == 0) return true;
+    status = U_ZERO_ERROR;
+    auto* dst = reinterpret_cast<UChar*>(out.data());
+    if (strict)
+        u_strFromUTF8(dst, needed, &needed, src, srcLength, &status);
+    else
+        u_strFromUTF8WithSub(dst, needed, &needed, src, srcLength, 0xFFFD, nullptr, &status);
+    // A full destination without room for a terminator only raises a warning.
+    return U_SUCCESS(status);
+}
+
+} // namespace
+
+string ansiToString(const char* bytes, size_t length) {
+    string out;
+    if (bytes == nullptr || length == 0) return out;
+    const auto& table = ansiTable();
+    out.resize(length);
+    for (size_t i = 0; i < length; ++i) out[i] = table[static_cast<unsigned char>(bytes[i])];
+    return out;
+}
+
+std::string stringToAnsi(const string& text, char substitute) {
+    std::string out;
+    out.reserve(text.size());
+    const auto& reverse = ansiReverse();
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i];
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+            continue;
+        }
+        // A surrogate pair is one character and gets one substitute.
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+            out += substitute;
+            ++i;
+            continue;
+        }
+        const auto it = reverse.find(c);
+        out += it != reverse.end() ? it->second : substitute;
+    }
+    return out;
+}
+
+int MultiByteToWideChar(unsigned codePage, unsigned long flags, const char* src, int srcLength, char16_t* dst,
+                        int dstLength) {
+    if (src == nullptr || srcLength == 0 || srcLength < -1 || dstLength < 0 || (dstLength > 0 && dst == nullptr))
+        return 0;
+    // With -1 the terminating NUL is converted as well and counted, as the platform call does.
+    const size_t length = srcLength == -1 ? std::strlen(src) + 1 : static_cast<size_t>(srcLength);
+
+    std::u16string out;
+    if (codePage == CP_ACP || codePage == kCodePageAnsi) {
+        out = ansiToString(src, length);
+    } else if (codePage == kCodePageUtf8) {
+        if (!utf8ToUtf16(src, length, (flags & kErrorOnInvalidChars) != 0, out)) return 0;
+    } else {
+        return 0;
+    }
+    if (out.size() > static_cast<size_t>(INT_MAX)) return 0;
+    const int count = static_cast<int>(out.size());
+    if (dstLength == 0) return count;
+    if (count > dstLength) return 0;
+    std::memcpy(dst, out.data(), out.size() * sizeof(char16_t));
+    return count;
+}
+
+} // namespace zt

@@ -1,0 +1,475 @@
+// File names, case-insensitive lookups, files, directories, buffers, configuration sections
+// and the ANSI code page.
+#include "ztfile.h"
+#include "ztsystem.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+zt::string str(const fs::path& p) { return zt::string(p.u16string()); }
+fs::path pathOf(const zt::string& s) { return fs::path(static_cast<const std::u16string&>(s)); }
+
+// Compares names with either separator.
+zt::string slashes(zt::string s) {
+    std::replace(s.begin(), s.end(), u'\\', u'/');
+    return s;
+}
+
+void writeBytes(const fs::path& p, const std::string& bytes) {
+    std::ofstream out(p, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string readBytes(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Each test gets its own folder under the system's temporary folder.
+class FilesTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        static std::atomic<unsigned> counter{0};
+        std::random_device random;
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        mDir = fs::temp_directory_path() /
+               ("zt_files_" + std::string(info->name()) + "_" + std::to_string(random()) + "_" +
+                std::to_string(counter++));
+        fs::create_directories(mDir);
+        mSavedCurrent = fs::current_path();
+    }
+    void TearDown() override {
+        std::error_code ec;
+        fs::current_path(mSavedCurrent, ec);
+        fs::remove_all(mDir, ec);
+    }
+
+    fs::path mDir;
+    fs::path mSavedCurrent;
+};
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Name parts
+
+TEST(FsEntryName, PartsWithBothSeparators) {
+    const zt::fsEntryName n(u"C:\\Scripts\\sub/Order.ZTSCR");
+    EXPECT_EQ(slashes(n.path()), zt::string(u"C:/Scripts/sub/"));
+    EXPECT_EQ(n.fileName(), zt::string(u"Order.ZTSCR"));
+    EXPECT_EQ(n.extension(), zt::string(u"ZTSCR"));
+    EXPECT_EQ(n.baseName(), zt::string(u"Order"));
+#if !defined(_WIN32)
+    // Backslashes become the platform separator.
+    EXPECT_EQ(n.name(), zt::string(u"C:/Scripts/sub/Order.ZTSCR"));
+#endif
+
+    const zt::fsEntryName mixed(u"a/b\\c.d/archive.tar.gz");
+    EXPECT_EQ(slashes(mixed.path()), zt::string(u"a/b/c.d/"));
+    EXPECT_EQ(mixed.fileName(), zt::string(u"archive.tar.gz"));
+    EXPECT_EQ(mixed.extension(), zt::string(u"gz"));
+    EXPECT_EQ(mixed.baseName(), zt::string(u"archive.tar"));
+}
+
+TEST(FsEntryName, NamesWithoutFolderOrExtension) {
+    const zt::fsEntryName plain(u"readme");
+    EXPECT_EQ(plain.path(), zt::string());
+    EXPECT_EQ(plain.fileName(), zt::string(u"readme"));
+    EXPECT_EQ(plain.extension(), zt::string());
+    EXPECT_EQ(plain.baseName(), zt::string(u"readme"));
+
+    // A dot in a folder name is not an extension.
+    const zt::fsEntryName dotted(u"folder.d\\noext");
+    EXPECT_EQ(slashes(dotted.path()), zt::string(u"folder.d/"));
+    EXPECT_EQ(dotted.extension(), zt::string());
+    EXPECT_EQ(dotted.baseName(), zt::string(u"noext"));
+
+    const zt::fsEntryName folder(u"dir\\");
+    EXPECT_EQ(slashes(folder.path()), zt::string(u"dir/"));
+    EXPECT_EQ(folder.fileName(), zt::string());
+
+    EXPECT_TRUE(zt::fsEntryName().empty());
+    EXPECT_FALSE(plain.empty());
+}
+
+TEST(FsEntryName, IsAbsolute) {
+    EXPECT_TRUE(zt::fsEntryName(u"/usr/lib").isAbsolute());
+    EXPECT_TRUE(zt::fsEntryName(u"\\share\\x").isAbsolute());
+    EXPECT_FALSE(zt::fsEntryName(u"rel\\x").isAbsolute());
+    EXPECT_FALSE(zt::fsEntryName(u"x.txt").isAbsolute());
+    EXPECT_FALSE(zt::fsEntryName(u"").isAbsolute());
+}
+
+// ---------------------------------------------------------------------------------------------
+// Case-insensitive lookups
+
+TEST_F(FilesTest, ResolvesNamesWithoutRegardToCase) {
+    writeBytes(mDir / "Order.ZTSCR", "x");
+    fs::create_directories(mDir / "Sub");
+    writeBytes(mDir / "Sub" / "File.txt", "y");
+
+    const zt::string expected = str(mDir / "Order.ZTSCR");
+    zt::string resolved;
+    ASSERT_TRUE(zt::fsEntryName::resolveNoCase(str(mDir) + u"/order.ztscr", resolved));
+    EXPECT_EQ(resolved, expected);
+    resolved.clear();
+    ASSERT_TRUE(zt::fsEntryName::resolveNoCase(str(mDir) + u"/ORDER.ztscr", resolved));
+    EXPECT_EQ(resolved, expected);
+
+    // Nested, with backslashes, every part in the wrong case.
+    resolved.clear();
+    ASSERT_TRUE(zt::fsEntryName::resolveNoCase(str(mDir) + u"\\sub\\file.txt", resolved));
+    EXPECT_EQ(slashes(resolved), slashes(str(mDir / "Sub" / "File.txt")));
+
+    // A folder above the test folder written in the wrong case.
+    zt::string upperLeaf = str(mDir.filename());
+    upperLeaf.toUpper();
+    resolved.clear();
+    ASSERT_TRUE(zt::fsEntryName::resolveNoCase(str(mDir.parent_path() / "") + upperLeaf + u"/SUB/FILE.TXT", resolved));
+    EXPECT_EQ(slashes(resolved), slashes(str(mDir / "Sub" / "File.txt")));
+}
+
+TEST_F(FilesTest, ExistingNameIsReturnedAsWritten) {
+    writeBytes(mDir / "Order.ZTSCR", "x");
+    zt::string resolved;
+    ASSERT_TRUE(zt::fsEntryName::resolveNoCase(str(mDir / "Order.ZTSCR"), resolved));
+    EXPECT_EQ(resolved, str(mDir / "Order.ZTSCR"));
+}
+
+TEST_F(FilesTest, MissingNameIsNotResolved) {
+    writeBytes(mDir / "Order.ZTSCR", "x");
+    zt::string resolved = u"unchanged";
+    EXPECT_FALSE(zt::fsEntryName::resolveNoCase(str(mDir) + u"/order.txt", resolved));
+    EXPECT_FALSE(zt::fsEntryName::resolveNoCase(str(mDir) + u"/nothere/order.ztscr", resolved));
+    // A file cannot be walked into.
+    EXPECT_FALSE(zt::fsEntryName::resolveNoCase(str(mDir) + u"/order.ztscr/x", resolved));
+    EXPECT_FALSE(zt::fsEntryName::resolveNoCase(u"", resolved));
+    EXPECT_EQ(resolved, zt::string(u"unchanged"));
+}
+
+TEST_F(FilesTest, ResolvesRelativeNames) {
+    fs::create_directories(mDir / "Sub");
+    writeBytes(mDir / "Sub" / "File.txt", "y");
+    fs::current_path(mDir);
+    zt::string resolved;
+    ASSERT_TRUE(zt::fsEntryName::resolveNoCase(u"sub\\file.txt", resolved));
+    EXPECT_EQ(slashes(resolved), zt::string(u"Sub/File.txt"));
+    resolved.clear();
+    ASSERT_TRUE(zt::fsEntryName::resolveNoCase(u"./SUB/../sub/FILE.txt", resolved));
+    EXPECT_EQ(slashes(resolved), zt::string(u"./Sub/../Sub/File.txt"));
+}
+
+TEST_F(FilesTest, NamesDifferingOnlyInCasePickTheSmallest) {
+    writeBytes(mDir / "dup.TXT", "1");
+    writeBytes(mDir / "DUP.txt", "2");
+    if (readBytes(mDir / "dup.TXT") != "1") GTEST_SKIP() << "the file system ignores case";
+    zt::string resolved;
+    ASSERT_TRUE(zt::fsEntryName::resolveNoCase(str(mDir) + u"/Dup.Txt", resolved));
+    EXPECT_EQ(resolved, str(mDir / "DUP.txt"));
+}
+
+TEST_F(FilesTest, ExistsTakesTheNameOnDisk) {
+    writeBytes(mDir / "Order.ZTSCR", "x");
+    fs::create_directories(mDir / "Sub");
+
+    zt::fsEntry entry(str(mDir) + u"/ORDER.ztscr");
+    ASSERT_TRUE(entry.exists());
+    EXPECT_EQ(entry.name(), str(mDir / "Order.ZTSCR"));
+
+    zt::file f(str(mDir) + u"\\order.ztscr");
+    ASSERT_TRUE(f.exists());
+    EXPECT_EQ(f.name(), str(mDir / "Order.ZTSCR"));
+
+    // Files only for file, folders only for directory.
+    zt::file notAFile(str(mDir) + u"/sub");
+    EXPECT_FALSE(notAFile.exists());
+    EXPECT_EQ(notAFile.name(), str(mDir) + u"/sub");
+    zt::directory d(str(mDir) + u"/sub");
+    ASSERT_TRUE(d.exists());
+    EXPECT_EQ(d.name(), str(mDir / "Sub"));
+    zt::directory notADirectory(str(mDir) + u"/order.ztscr");
+    EXPECT_FALSE(notADirectory.exists());
+
+    zt::fsEntry missing(str(mDir) + u"/missing");
+    EXPECT_FALSE(missing.exists());
+    EXPECT_EQ(missing.name(), str(mDir) + u"/missing");
+}
+
+TEST_F(FilesTest, CopyAndRemove) {
+    writeBytes(mDir / "Order.ZTSCR", std::string("a\0b", 3));
+    const zt::file source(str(mDir) + u"/order.ztscr");
+    const zt::string target = str(mDir) + u"/Copy.bin";
+
+    ASSERT_TRUE(source.copyTo(target, false));
+    EXPECT_EQ(readBytes(mDir / "Copy.bin"), std::string("a\0b", 3));
+    // The target exists (in another case): no overwrite unless asked.
+    writeBytes(mDir / "Order.ZTSCR", "new");
+    EXPECT_FALSE(source.copyTo(str(mDir) + u"/COPY.BIN", false));
+    EXPECT_EQ(readBytes(mDir / "Copy.bin"), std::string("a\0b", 3));
+    ASSERT_TRUE(source.copyTo(str(mDir) + u"/COPY.BIN", true));
+    EXPECT_EQ(readBytes(mDir / "Copy.bin"), "new");
+    EXPECT_FALSE(fs::exists(mDir / "COPY.BIN") && !fs::equivalent(mDir / "COPY.BIN", mDir / "Copy.bin"));
+
+    EXPECT_FALSE(zt::file(str(mDir) + u"/missing").copyTo(target, true));
+
+    EXPECT_TRUE(zt::file(str(mDir) + u"/copy.BIN").remove());
+    EXPECT_FALSE(fs::exists(mDir / "Copy.bin"));
+    EXPECT_FALSE(zt::file(str(mDir) + u"/copy.BIN").remove());
+
+    fs::create_directories(mDir / "Sub");
+    EXPECT_FALSE(zt::file(str(mDir / "Sub")).remove());
+    EXPECT_TRUE(fs::is_directory(mDir / "Sub"));
+}
+
+TEST_F(FilesTest, CurrentDirectory) {
+    fs::create_directories(mDir / "Work");
+    ASSERT_TRUE(zt::directory(str(mDir) + u"/WORK").makeCurrent());
+    EXPECT_TRUE(fs::equivalent(pathOf(zt::directory::current()), mDir / "Work"));
+    EXPECT_FALSE(zt::directory(str(mDir) + u"/none").makeCurrent());
+    EXPECT_TRUE(fs::equivalent(fs::current_path(), mDir / "Work"));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Modification times
+
+TEST_F(FilesTest, ModificationTimeFollowsTheFile) {
+    const fs::path p = mDir / "Stamp.txt";
+    writeBytes(p, "x");
+    zt::fsEntry entry(str(mDir) + u"/stamp.TXT");
+    const std::int64_t before = entry.lastModificationTime();
+    EXPECT_NE(before, 0);
+
+    fs::last_write_time(p, fs::last_write_time(p) + 48h);
+    const std::int64_t after = entry.lastModificationTime();
+    // Two days later, give or take a daylight-saving change of the local zone.
+    EXPECT_GE(after - before, 47 * 3600 * 1000LL);
+    EXPECT_LE(after - before, 49 * 3600 * 1000LL);
+
+    EXPECT_EQ(zt::fsEntry(str(mDir) + u"/missing").lastModificationTime(), 0);
+}
+
+#if !defined(_WIN32)
+// The time is local wall-clock time: checked under a fixed zone two hours east of UTC.
+TEST_F(FilesTest, ModificationTimeIsLocalTime) {
+    const char* saved = std::getenv("TZ");
+    const std::string savedTz = saved ? saved : "";
+    setenv("TZ", "<+02>-2", 1);
+    tzset();
+
+    const fs::path p = mDir / "Stamp.txt";
+    writeBytes(p, "x");
+    using namespace std::chrono;
+    const sys_time<milliseconds> utc = sys_days{2024y / March / 1} + 12h + 345ms;
+    fs::last_write_time(p, file_clock::from_sys(utc));
+    const zt::fsEntry entry(str(p));
+    const std::int64_t utcMs = utc.time_since_epoch().count();
+    EXPECT_EQ(entry.lastModificationTime(), utcMs + 2 * 3600 * 1000);
+
+    fs::last_write_time(p, fs::last_write_time(p) + 1h);
+    EXPECT_EQ(entry.lastModificationTime(), utcMs + 3 * 3600 * 1000);
+
+    if (saved)
+        setenv("TZ", savedTz.c_str(), 1);
+    else
+        unsetenv("TZ");
+    tzset();
+}
+#endif
+
+// ---------------------------------------------------------------------------------------------
+// Module paths
+
+TEST(ModulePath, RunningProgram) {
+    const zt::string folder = zt::getModulePath(u"");
+    ASSERT_FALSE(folder.empty());
+    EXPECT_TRUE(folder.back() == u'/' || folder.back() == u'\\');
+    EXPECT_TRUE(pathOf(folder).is_absolute());
+#if defined(__linux__)
+    EXPECT_TRUE(fs::exists(pathOf(folder) / fs::read_symlink("/proc/self/exe").filename()));
+#endif
+}
+
+TEST(ModulePath, LoadedLibrary) {
+    const zt::string folder = zt::getModulePath(u"ztutils");
+    ASSERT_FALSE(folder.empty());
+    bool found = false;
+    for (const auto& e : fs::directory_iterator(pathOf(folder))) {
+        const std::string n = e.path().filename().string();
+        if (n.find("ztutils") != std::string::npos && e.is_regular_file()) found = true;
+    }
+    EXPECT_TRUE(found) << folder.toUtf8();
+#if !defined(_WIN32)
+    EXPECT_EQ(zt::getModulePath(u"libztutils.so"), folder);
+#endif
+    EXPECT_EQ(zt::getModulePath(u"ZTUTILS.dll"), folder);
+    EXPECT_EQ(zt::getModulePath(u"no_such_module_for_tests"), zt::string());
+}
+
+// ---------------------------------------------------------------------------------------------
+// Buffers
+
+TEST(BinaryBuffer, XorTwiceRestoresTheBytes) {
+    zt::binaryBuffer b;
+    b.bytes() = {0x00, 0x01, 0xFF, 'A', 0x80};
+    const std::vector<std::uint8_t> original = b.bytes();
+    b.xxor("ab");
+    const std::vector<std::uint8_t> once = {0x61, 0x63, 0xFF ^ 0x61, 'A' ^ 'b', 0x80 ^ 0x61};
+    EXPECT_EQ(b.bytes(), once);
+    b.xxor("ab");
+    EXPECT_EQ(b.bytes(), original);
+
+    b.xxor("");
+    b.xxor(nullptr);
+    EXPECT_EQ(b.bytes(), original);
+}
+
+TEST(BinaryBuffer, ReadCopiesWithinBounds) {
+    zt::binaryBuffer b;
+    b.bytes() = {1, 2, 3, 4, 5};
+    std::uint8_t out[8] = {};
+    EXPECT_EQ(b.read(1, out, 3), 3u);
+    EXPECT_EQ(out[0], 2);
+    EXPECT_EQ(out[2], 4);
+    EXPECT_EQ(b.read(3, out, 8), 2u);
+    EXPECT_EQ(out[0], 4);
+    EXPECT_EQ(out[1], 5);
+    EXPECT_EQ(b.read(5, out, 8), 0u);
+    EXPECT_EQ(b.read(100, out, 8), 0u);
+    EXPECT_EQ(b.logicalLength(), 5u);
+}
+
+TEST_F(FilesTest, BufferReadsAndWritesFiles) {
+    zt::binaryBuffer b;
+    b.bytes() = {0, 'z', 0xFF, 0, 0x80};
+    ASSERT_TRUE(b.writeToFile(zt::file(str(mDir) + u"/Data.bin")));
+    EXPECT_EQ(readBytes(mDir / "Data.bin"), std::string("\0z\xFF\0\x80", 5));
+
+    zt::binaryBuffer r;
+    ASSERT_TRUE(r.readFromFile(zt::file(str(mDir) + u"\\DATA.BIN")));
+    EXPECT_EQ(r.bytes(), b.bytes());
+
+    // Writing under another case replaces the existing file.
+    zt::binaryBuffer shorter;
+    shorter.bytes() = {'q'};
+    ASSERT_TRUE(shorter.writeToFile(zt::file(str(mDir) + u"/data.BIN")));
+    EXPECT_EQ(readBytes(mDir / "Data.bin"), "q");
+
+    writeBytes(mDir / "Empty.txt", "");
+    zt::binaryBuffer e;
+    e.bytes() = {9, 9};
+    EXPECT_TRUE(e.readFromFile(zt::file(str(mDir) + u"/empty.txt")));
+    EXPECT_TRUE(e.empty());
+
+    zt::binaryBuffer m;
+    m.bytes() = {9, 9};
+    EXPECT_FALSE(m.readFromFile(zt::file(str(mDir) + u"/missing.bin")));
+    EXPECT_TRUE(m.empty());
+    EXPECT_FALSE(m.readFromFile(zt::file(str(mDir))));
+    EXPECT_FALSE(b.writeToFile(zt::file(str(mDir) + u"/nothere/x.bin")));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Configuration sections
+
+TEST(ConfigStructure, SectionsAndKeysIgnoreCase) {
+    zt::configStructure c;
+    c.setValue(u"Main", u"Key", u"1");
+    zt::string v;
+    ASSERT_TRUE(c.getValue(u"MAIN", u"key", v));
+    EXPECT_EQ(v, zt::string(u"1"));
+    EXPECT_TRUE(c.hasSection(u"mAiN"));
+    EXPECT_FALSE(c.hasSection(u"other"));
+
+    c.setValue(u"main", u"KEY", u"2");
+    ASSERT_TRUE(c.getValue(u"Main", u"Key", v));
+    EXPECT_EQ(v, zt::string(u"2"));
+    ASSERT_EQ(c.sections().size(), 1u);
+
+    c.setValue(u"main", u"Other", u"3");
+    c.setValue(u"Ä-Section", u"k", u"4");
+    ASSERT_TRUE(c.getValue(u"ä-section", u"K", v));
+    EXPECT_EQ(v, zt::string(u"4"));
+    EXPECT_EQ(c.sections().size(), 2u);
+
+    v = u"untouched";
+    EXPECT_FALSE(c.getValue(u"main", u"missing", v));
+    EXPECT_FALSE(c.getValue(u"missing", u"key", v));
+    EXPECT_EQ(v, zt::string(u"untouched"));
+
+    c.clear();
+    EXPECT_FALSE(c.hasSection(u"main"));
+}
+
+// ---------------------------------------------------------------------------------------------
+// The ANSI code page
+
+TEST(AnsiCodePage, BytesToUtf16) {
+    const zt::string s = zt::ansiToString("\x80\xE4\x81", 3);
+    ASSERT_EQ(s.size(), 3u);
+    EXPECT_EQ(s[0], u'\u20AC');
+    EXPECT_EQ(s[1], u'\u00E4');
+    EXPECT_EQ(s[2], u'\u0081');
+
+    const zt::string others = zt::ansiToString("\x8D\x8F\x90\x9D\x9F\x8A\x00\xFF", 8);
+    EXPECT_EQ(others, zt::string(u"\u008D\u008F\u0090\u009D\u0178\u0160\u0000\u00FF", 8));
+}
+
+TEST(AnsiCodePage, EveryByteRoundTrips) {
+    std::string all(256, '\0');
+    for (int i = 0; i < 256; ++i) all[static_cast<size_t>(i)] = static_cast<char>(i);
+    const zt::string text = zt::ansiToString(all.data(), all.size());
+    ASSERT_EQ(text.size(), 256u);
+    EXPECT_EQ(zt::stringToAnsi(text), all);
+}
+
+TEST(AnsiCodePage, Utf16ToBytes) {
+    EXPECT_EQ(zt::stringToAnsi(u"\u20AC\u00E4a"), std::string("\x80\xE4" "a"));
+    EXPECT_EQ(zt::stringToAnsi(u"x\u4E2Dy"), std::string("x?y"));
+    EXPECT_EQ(zt::stringToAnsi(u"\u4E2D", '#'), std::string("#"));
+    // One substitute for a character outside the basic plane.
+    EXPECT_EQ(zt::stringToAnsi(u"\U0001F600"), std::string("?"));
+}
+
+TEST(AnsiCodePage, MultiByteToWideChar) {
+    char16_t buffer[16] = {};
+    // Size query, then conversion; with -1 the terminator is part of the result.
+    EXPECT_EQ(zt::MultiByteToWideChar(zt::CP_ACP, 0, "\x80x", -1, nullptr, 0), 3);
+    ASSERT_EQ(zt::MultiByteToWideChar(zt::CP_ACP, 0, "\x80x", -1, buffer, 16), 3);
+    EXPECT_EQ(buffer[0], u'\u20AC');
+    EXPECT_EQ(buffer[1], u'x');
+    EXPECT_EQ(buffer[2], u'\0');
+
+    ASSERT_EQ(zt::MultiByteToWideChar(1252, 0, "\xE4\x81", 2, buffer, 16), 2);
+    EXPECT_EQ(buffer[0], u'\u00E4');
+    EXPECT_EQ(buffer[1], u'\u0081');
+
+    // Too small a buffer, unknown code page, bad arguments.
+    EXPECT_EQ(zt::MultiByteToWideChar(1252, 0, "abc", 3, buffer, 2), 0);
+    EXPECT_EQ(zt::MultiByteToWideChar(437, 0, "abc", 3, buffer, 16), 0);
+    EXPECT_EQ(zt::MultiByteToWideChar(1252, 0, "abc", 0, buffer, 16), 0);
+    EXPECT_EQ(zt::MultiByteToWideChar(1252, 0, nullptr, 3, buffer, 16), 0);
+
+    // UTF-8.
+    ASSERT_EQ(zt::MultiByteToWideChar(65001, 0, "\xC3\xA4\xF0\x9F\x98\x80", 6, buffer, 16), 3);
+    EXPECT_EQ(buffer[0], u'\u00E4');
+    EXPECT_EQ(buffer[1], 0xD83D);
+    EXPECT_EQ(buffer[2], 0xDE00);
+    ASSERT_EQ(zt::MultiByteToWideChar(65001, 0, "a\xFF", 2, buffer, 16), 2);
+    EXPECT_EQ(buffer[1], 0xFFFD);
+    EXPECT_EQ(zt::MultiByteToWideChar(65001, 0x08, "a\xFF", 2, buffer, 16), 0);
+}

@@ -1,0 +1,2 @@
+#include <ztscript.h>
+int main() { return 0; }
