@@ -11,7 +11,6 @@ const std::vector<scriptModule*>& builtInTable() {
         // directory, dll/exe, file, math, host objects, localised strings
         &opsModule,
         &flowModule,
-        &msgModule, // messages share the control-flow slot
         // arrays and maps, strings
         &timeModule,
         &varsModule,

@@ -1,13 +1,10 @@
+// Messages and assertions. The control-flow library's dispatcher hands these keywords here.
 #include "ztmodules.h"
 
-namespace zt::script {
+namespace zt::script::modules {
 
-namespace {
-statement* dispatch(const zt::string&, const std::vector<zt::string>&, const std::vector<zt::string>&, int) {
+statement* dispatchMessages(const zt::string&, const std::vector<zt::string>&, const std::vector<zt::string>&, int) {
     return nullptr;
 }
-} // namespace
 
-scriptModule modules::msgModule(&dispatch);
-
-} // namespace zt::script
+} // namespace zt::script::modules
