@@ -28,7 +28,9 @@
 
 namespace zt::script {
 
+using zt::genericSet;
 using zt::genericValue;
+using zt::scString;
 
 class codecontext;
 class scriptcontext;

@@ -1,0 +1,114 @@
+#include "testlib.h"
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+namespace testlib {
+
+std::atomic<int> executions{0};
+
+namespace {
+
+struct valueStatement : scriptbasestatement {
+    zt::string keyword;
+    scString name;
+    clonePtr<valueProvider> value;
+    statement* clone() const override { return new valueStatement(*this); }
+    void execute(codecontext& context, genericValue& result) const override {
+        genericValue v;
+        if (value && !value->getValue(context, v)) execError(this, u"error retrieving value");
+        if (keyword == u"tret") {
+            context.setParameter(scriptcontext::returnparam(), v);
+        } else if (keyword == u"techo") {
+            result = v;
+        } else if (keyword == u"tfail") {
+            zt::string text;
+            v.get(text);
+            execError(this, u"failed %s", text);
+        } else if (keyword == u"tthrow") {
+            zt::string text;
+            v.get(text);
+            throw text;
+        } else if (keyword == u"tset") {
+            if (!context.setVariable(name, v)) context.createVariable(name, v);
+            result = v;
+        } else if (keyword == u"tsig") {
+            context.setScriptSignal(name, genericValue());
+        } else if (keyword == u"tglobal") {
+            context.setGlobalContextVariable(name, v);
+        } else if (keyword == u"tcount") {
+            ++executions;
+        } else if (keyword == u"getvar") {
+            result = context.variable(name);
+        }
+    }
+};
+
+statement* dispatch(const zt::string& keyword, const std::vector<zt::string>& types,
+                    const std::vector<zt::string>& params, int flags) {
+    if (keyword == u"tcap") {
+        auto* c = new capture;
+        c->keyword = keyword;
+        c->types = types;
+        c->args = params;
+        return c;
+    }
+    static const std::vector<zt::string> named{u"tset", u"tsig", u"tglobal", u"getvar"};
+    static const std::vector<zt::string> valued{u"tret", u"techo", u"tfail", u"tthrow", u"tcount"};
+    bool isNamed = std::find(named.begin(), named.end(), keyword) != named.end();
+    bool isValued = std::find(valued.begin(), valued.end(), keyword) != valued.end();
+    if (!isNamed && !isValued) return nullptr;
+    clonePtr<valueStatement> st(new valueStatement);
+    st->keyword = keyword;
+    size_t valueIndex = 0;
+    if (isNamed) {
+        if (params.empty()) throw false;
+        zt::string n = params[0];
+        n.deleteAll(u" \t").toLower();
+        st->name = scString(n);
+        valueIndex = 1;
+    }
+    if (params.size() > valueIndex) st->value.reset(valueProvider::createFrom(params[valueIndex], flags));
+    return st.release();
+}
+
+scriptModule gModule(&dispatch);
+
+} // namespace
+
+void install() { gModule.registerModule(); }
+
+assertCollector::assertCollector() {
+    previous = zt::setAssertReporter([this](const zt::string& text) { reports.push_back(text.toUtf8()); });
+}
+assertCollector::~assertCollector() { zt::setAssertReporter(previous); }
+
+std::string chainText(const zt::exception& e) {
+    std::string out;
+    for (const zt::exception* p = &e; p; p = p->inner()) {
+        if (!out.empty()) out += "\n";
+        out += p->text().toUtf8();
+    }
+    return out;
+}
+
+tempDir::tempDir() {
+    std::random_device rd;
+    auto base = std::filesystem::temp_directory_path() / ("zt_unit_" + std::to_string(rd()) + std::to_string(rd()));
+    std::filesystem::create_directories(base);
+    path = base.string() + "/";
+}
+
+tempDir::~tempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path, ec);
+}
+
+void tempDir::write(const std::string& name, const std::string& content) const {
+    std::filesystem::create_directories(std::filesystem::path(path + name).parent_path());
+    std::ofstream(path + name, std::ios::binary) << content;
+}
+
+} // namespace testlib

@@ -1,0 +1,62 @@
+// A statement library used only by the unit tests, so the core can be tested on its own.
+//   tcap<types>(args...)   records keyword, types and argument texts; yields the keyword
+//   tret(value)            sets the return value
+//   techo(value)           yields value
+//   tfail(text)            fails with the detail text
+//   tthrow(text)           throws the text as a zt::string
+//   tset(name, value)      sets a variable, creating it in the current block when needed
+//   tsig(name)             sets the script signal name
+//   tglobal(name, value)   sets a global context variable
+//   tcount()               counts executions (testlib::executions)
+//   getvar(name)           reads a variable (only used until a real variables library answers)
+#pragma once
+
+#include <ztscript.h>
+
+#include <atomic>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace testlib {
+
+using namespace zt::script;
+
+extern std::atomic<int> executions;
+
+struct capture : scriptbasestatement {
+    zt::string keyword;
+    std::vector<zt::string> types;
+    std::vector<zt::string> args;
+    statement* clone() const override { return new capture(*this); }
+    void execute(codecontext&, genericValue& result) const override { result.set(keyword); }
+};
+
+// Registers the library once (idempotent).
+void install();
+
+// Collects assertion reports while alive.
+struct assertCollector {
+    assertCollector();
+    ~assertCollector();
+    std::vector<std::string> reports;
+    zt::assertReporter previous;
+};
+
+// UTF-8 text of an exception chain, one message per line.
+std::string chainText(const zt::exception& e);
+
+// A unique temporary folder removed at the end of the test.
+struct tempDir {
+    tempDir();
+    ~tempDir();
+    std::string path;
+    void write(const std::string& name, const std::string& content) const;
+};
+
+} // namespace testlib
+
+namespace zt {
+// Readable zt::string values in test failure messages.
+inline void PrintTo(const string& s, std::ostream* os) { *os << '"' << s.toUtf8() << '"'; }
+} // namespace zt
