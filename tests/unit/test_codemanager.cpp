@@ -1,0 +1,214 @@
+// The code manager: code calls, file resolution, caching and refresh, parameter binding,
+// error wrapping, and concurrent calls.
+#include "testlib.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <thread>
+
+using namespace zt::script;
+namespace fs = std::filesystem;
+
+namespace {
+
+class CodeManager : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { testlib::install(); }
+
+    testlib::tempDir dir;
+    codeManager* cm = codeManager::instance();
+
+    zt::string call(const std::string& codeCall, std::vector<genericValue> args = {}, scriptcontext* ctx = nullptr) {
+        scriptcontext own;
+        genericValue result;
+        cm->executeFunction(zt::string(dir.path), zt::string(codeCall), ctx ? *ctx : own, args, result);
+        zt::string text;
+        result.get(text);
+        return text;
+    }
+    void setTime(const std::string& name, int secondsFromNow) {
+        fs::last_write_time(dir.path + name, fs::file_time_type::clock::now() + std::chrono::seconds(secondsFromNow));
+    }
+};
+
+TEST_F(CodeManager, ParseCodeCall) {
+    codeManager::eCodeType type = codeManager::ctDll;
+    zt::string file, function;
+    EXPECT_TRUE(cm->parseCodeCall(u" script $ order $ on save ", type, file, function));
+    EXPECT_EQ(type, codeManager::ctScript);
+    EXPECT_EQ(file, u"order");
+    EXPECT_EQ(function, u"onsave");
+    EXPECT_TRUE(cm->parseCodeCall(u"$My Order$OnSave", type, file, function));
+    EXPECT_EQ(file, u"my order");
+    EXPECT_TRUE(cm->parseCodeCall(u"DLL$lib$entry", type, file, function));
+    EXPECT_EQ(type, codeManager::ctDll);
+
+    file = u"unchanged";
+    EXPECT_FALSE(cm->parseCodeCall(u"a$b", type, file, function));
+    EXPECT_EQ(file, u"unchanged");
+    testlib::assertCollector asserts;
+    EXPECT_FALSE(cm->parseCodeCall(u"exe$b$c", type, file, function));
+    ASSERT_EQ(asserts.reports.size(), 1u);
+    EXPECT_EQ(asserts.reports[0], "parseCodeCall: invalid codetype exe");
+    EXPECT_EQ(file, u"unchanged");
+    EXPECT_FALSE(cm->parseCodeCall(u"script$$f", type, file, function));
+}
+
+TEST_F(CodeManager, SpellingsShareOneEntryAndFilesAreFoundWithoutRegardToCase) {
+    dir.write("cm_Order.ZTSCR", "scrdef OnSave()\ntret(\"saved\")\n");
+    size_t loads = cm->loadCount();
+    EXPECT_EQ(call("script$cm_order$onsave"), u"saved");
+    EXPECT_EQ(call("$CM_ORDER$OnSave"), u"saved");
+    EXPECT_EQ(call(" script $ cm_order $ on save "), u"saved");
+    EXPECT_EQ(cm->loadCount(), loads + 1);
+}
+
+TEST_F(CodeManager, DllCallsAreDeclined) {
+    scriptcontext ctx;
+    std::vector<genericValue> args;
+    genericValue result;
+    EXPECT_FALSE(cm->executeFunction(u"", u"dll$lib$entry", ctx, args, result));
+}
+
+TEST_F(CodeManager, MissingFileAndFunction) {
+    try {
+        call("script$cm_nosuchfile$f");
+        FAIL();
+    } catch (const zt::fileNotFoundException& e) {
+        EXPECT_NE(e.text().toUtf8().find("./cm_nosuchfile.ztsscr"), std::string::npos) << e.text().toUtf8();
+    }
+    dir.write("cm_known.ztscr", "scrdef f()\ntret(\"1\")\n");
+    try {
+        call("script$cm_known$other");
+        FAIL();
+    } catch (const scriptFunctionNotFoundException& e) {
+        EXPECT_EQ(e.text().toUtf8(), "Function \"other\" not found in file \"" + dir.path + "cm_known.ztscr\"");
+    }
+}
+
+TEST_F(CodeManager, RefreshOnlyWhenTheFileBecomesNewer) {
+    dir.write("cm_refresh.ztscr", "scrdef f()\ntret(\"one\")\n");
+    setTime("cm_refresh.ztscr", -100);
+    EXPECT_EQ(call("$cm_refresh$f"), u"one");
+    dir.write("cm_refresh.ztscr", "scrdef f()\ntret(\"two\")\n");
+    setTime("cm_refresh.ztscr", -200); // older than the cached entry: not reparsed
+    EXPECT_EQ(call("$cm_refresh$f"), u"one");
+    setTime("cm_refresh.ztscr", 0);
+    EXPECT_EQ(call("$cm_refresh$f"), u"two");
+}
+
+TEST_F(CodeManager, ScrambledFiles) {
+    std::string text = "scrdef f()\ntret(\"secret\")\n";
+    zt::binaryBuffer buffer;
+    buffer.bytes().assign(text.begin(), text.end());
+    buffer.xxor(scrambleKey());
+    ASSERT_TRUE(buffer.writeToFile(zt::file(zt::string(dir.path + "cm_scrambled.ztsscr"))));
+    EXPECT_EQ(call("$cm_scrambled$f"), u"secret");
+}
+
+TEST_F(CodeManager, ParametersWithDefaults) {
+    dir.write("cm_params.ztscr", "scrdef f(in<string> a, in<string> b = \"X\")\ntret(tcap(a))\n"
+                                 "scrdef g(in<string> a, in<string> b = \"X\")\ntret(b)\n");
+    EXPECT_EQ(call("$cm_params$g", {genericValue::of(zt::string(u"1"))}), u"x");
+
+    std::vector<genericValue> args{genericValue::of(zt::string(u"1")), genericValue()};
+    scriptcontext ctx;
+    genericValue result;
+    cm->executeFunction(zt::string(dir.path), u"$cm_params$g", ctx, args, result);
+    zt::string second;
+    args[1].get(second);
+    EXPECT_EQ(second, u"x"); // the caller's empty element received the default
+
+    try {
+        call("$cm_params$g");
+        FAIL();
+    } catch (const scriptExecException& e) {
+        auto* inner = dynamic_cast<const prepareParameterException*>(e.inner());
+        ASSERT_NE(inner, nullptr);
+        EXPECT_EQ(e.text().toUtf8(), "Error executing script \"g\" ");
+        EXPECT_EQ(inner->text().toUtf8(), "Error preparing parameter for function \"g\" ()");
+    }
+}
+
+TEST_F(CodeManager, ContextAfterTheCall) {
+    dir.write("cm_ctx.ztscr", "scrdef f()\ntsig(#breaksignal#);tret(\"r\")\nscrdef g()\ntsig(#continuesignal#)\n");
+    scriptcontext ctx;
+    EXPECT_EQ(call("$cm_ctx$g", {}, &ctx), u"");
+    EXPECT_EQ(ctx.scriptSignal(scriptcontext::continuesignal()), nullptr);
+    EXPECT_FALSE(ctx.hasParameter(scriptcontext::returnparam()));
+    zt::string base;
+    ctx.globalContextVariable(scriptcontext::scriptbasepath()).get(base);
+    EXPECT_EQ(base, zt::string(dir.path));
+
+    scriptcontext caller;
+    scriptcontext callee;
+    caller.setGlobalContextVariable(scString(zt::string(u"shared")), genericValue::of(1));
+    caller.initScriptContext(callee);
+    call("$cm_ctx$g", {}, &callee);
+    EXPECT_TRUE(caller.hasGlobalContextVariable(scriptcontext::scriptbasepath()));
+}
+
+TEST_F(CodeManager, FailuresAreWrappedWithTheFunctionName) {
+    dir.write("cm_fail.ztscr", "scrdef f()\ntecho(tfail(\"deep\"))\nscrdef s()\ntthrow(\"note\")\n");
+    try {
+        call("$cm_fail$f");
+        FAIL();
+    } catch (const scriptExecException& e) {
+        EXPECT_EQ(testlib::chainText(e), "Error executing script \"f\" \n"
+                                         "Error executing script \"techo(tfail(\"deep\"))\" \n"
+                                         "Error executing script \"tfail(\"deep\")\" (failed deep)");
+    }
+    try {
+        call("$cm_fail$s");
+        FAIL();
+    } catch (const scriptExecException& e) {
+        EXPECT_EQ(e.text().toUtf8(), "Error executing script \"note\n\ns\" ");
+    }
+}
+
+TEST_F(CodeManager, LoadErrorsReachTheHostUnwrapped) {
+    dir.write("cm_bad.ztscr", "scrdef f()\nnosuchkeyword(1)\nscrdef g(out x)\ntret(\"1\")\n");
+    EXPECT_THROW(call("$cm_bad$f"), errParsingException);
+    EXPECT_THROW(call("$cm_bad$g"), errParsingParamTypeException);
+}
+
+TEST_F(CodeManager, ConcurrentCallsWhileTheFileIsTouched) {
+    dir.write("cm_conc.ztscr", "scrdef f(in a)\ntset(x, a); tret(x)\nscrdef g()\ntret(\"g\")\n");
+    std::atomic<bool> stop{false};
+    std::atomic<int> wrong{0}, done{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 300; ++i) {
+                std::string arg = std::to_string(t * 1000 + i);
+                try {
+                    if (call("$cm_conc$f", {genericValue::of(zt::string(arg))}) != zt::string(arg)) ++wrong;
+                    if (call("$cm_conc$g") != u"g") ++wrong;
+                    ++done;
+                } catch (const zt::exception& e) {
+                    if (wrong++ == 0) ADD_FAILURE() << testlib::chainText(e);
+                } catch (...) {
+                    ++wrong;
+                }
+            }
+        });
+    }
+    std::thread toucher([&] {
+        int n = 0;
+        while (!stop) {
+            // replaced the way editors save: a new file renamed over the old one
+            dir.write("cm_conc.tmp", "scrdef f(in a)\ntset(x, a); tret(x)\nscrdef g()\ntret(\"g\")\n");
+            fs::rename(dir.path + "cm_conc.tmp", dir.path + "cm_conc.ztscr");
+            setTime("cm_conc.ztscr", ++n);
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    });
+    for (auto& th : threads) th.join();
+    stop = true;
+    toucher.join();
+    EXPECT_EQ(wrong, 0);
+    EXPECT_EQ(done, 8 * 300);
+}
+
+} // namespace
