@@ -249,6 +249,7 @@ string string::formatList(const string& fmt, const formatArg* args, size_t count
             continue;
         }
         // %[flags][width][.precision][length]conversion
+        const size_t directive = i;
         std::string spec = "%";
         size_t j = i + 1;
         while (j < fmt.size() && std::strchr("-+ #0", static_cast<char>(fmt[j])) && fmt[j] < 128) spec += static_cast<char>(fmt[j++]);
@@ -270,6 +271,7 @@ string string::formatList(const string& fmt, const formatArg* args, size_t count
         i = j;
         if (next >= count) {
             // Missing argument: keep the directive as written.
+            out.append(fmt, directive, j - directive + 1);
             continue;
         }
         const formatArg& a = args[next++];

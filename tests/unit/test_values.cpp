@@ -1,0 +1,239 @@
+// The value model: holders, get/set, copies, conversions and their text forms, type names.
+#include "testlib.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+using namespace zt::script;
+using zt::genericValue;
+
+namespace {
+
+template <class T>
+zt::string textOf(const T& v) {
+    zt::string t;
+    EXPECT_TRUE(genericValue::of(v).get(t));
+    return t;
+}
+
+template <class T>
+bool read(const char16_t* text, T& out) {
+    return genericValue::of(zt::string(text)).get(out);
+}
+
+TEST(Values, SetKeepsTheHeldType) {
+    genericValue empty;
+    ASSERT_TRUE(empty.set(5));
+    EXPECT_TRUE(empty.is<int>());
+
+    genericValue text = genericValue::of(zt::string(u"old"));
+    ASSERT_TRUE(text.set(5));
+    EXPECT_TRUE(text.is<zt::string>());
+    EXPECT_EQ(*text.constPtrTo<zt::string>(), u"5");
+
+    genericValue number = genericValue::of(1.5);
+    EXPECT_FALSE(number.set(zt::string(u"not a number")));
+    EXPECT_EQ(*number.constPtrTo<double>(), 1.5);
+}
+
+TEST(Values, GetConvertsOrFails) {
+    int n = 0;
+    EXPECT_TRUE(genericValue::of(zt::string(u"12")).get(n));
+    EXPECT_EQ(n, 12);
+    EXPECT_FALSE(genericValue().get(n));
+    std::vector<genericValue> arr;
+    EXPECT_FALSE(genericValue::of(1).get(arr)); // no conversion between these types
+}
+
+TEST(Values, ReferenceHoldersShareTheValue) {
+    int target = 1;
+    genericValue a(new genericValue::ptrholder<int>(&target));
+    genericValue b = a;
+    b.set(7);
+    EXPECT_EQ(target, 7);
+    a.set(zt::string(u"9")); // converted into the referenced int
+    EXPECT_EQ(target, 9);
+
+    const int fixed = 3;
+    genericValue ro(new genericValue::constptrholder<int>(&fixed));
+    EXPECT_TRUE(ro.set(4)); // same type: accepted, nothing written
+    EXPECT_EQ(fixed, 3);
+    EXPECT_FALSE(ro.set(zt::string(u"4"))); // converting needs a writable target
+    auto* h = static_cast<genericValue::holder<int>*>(ro.getHolder());
+    EXPECT_THROW(h->ptr(), bool);
+}
+
+TEST(Values, CopiesAreIndependent) {
+    genericValue a = genericValue::of(zt::string(u"x"));
+    genericValue b = a;
+    b.set(zt::string(u"y"));
+    EXPECT_EQ(*a.constPtrTo<zt::string>(), u"x");
+    a = a; // self-assignment keeps the value
+    EXPECT_EQ(*a.constPtrTo<zt::string>(), u"x");
+    genericValue nested = genericValue::of(std::vector<genericValue>{a, genericValue()});
+    genericValue copy = nested;
+    copy.ptrTo<std::vector<genericValue>>()->at(0).set(zt::string(u"z"));
+    EXPECT_EQ(*nested.constPtrTo<std::vector<genericValue>>()->at(0).constPtrTo<zt::string>(), u"x");
+}
+
+TEST(Values, IntegerTextForms) {
+    int n = 0;
+    EXPECT_TRUE(read(u"  -42\t", n));
+    EXPECT_EQ(n, -42);
+    EXPECT_TRUE(read(u"+7", n));
+    EXPECT_EQ(n, 7);
+    EXPECT_FALSE(read(u"4 2", n));
+    EXPECT_FALSE(read(u"", n));
+    EXPECT_FALSE(read(u"0x10", n));
+    EXPECT_FALSE(read(u"2147483648", n));
+    EXPECT_TRUE(read(u"-2147483648", n));
+    EXPECT_EQ(n, std::numeric_limits<int>::min());
+    short s = 0;
+    EXPECT_FALSE(read(u"40000", s));
+    unsigned short us = 0;
+    EXPECT_FALSE(read(u"-1", us));
+    EXPECT_TRUE(read(u"65535", us));
+    zt::slong l = 0;
+    EXPECT_FALSE(read(u"3000000000", l)); // "long" is 32 bits wide
+    zt::ulong ul = 0;
+    EXPECT_TRUE(read(u"4294967295", ul));
+    EXPECT_EQ(static_cast<std::uint32_t>(ul), 4294967295u);
+    zt::uint64 big = 0;
+    EXPECT_TRUE(read(u"18446744073709551615", big));
+    EXPECT_EQ(textOf(big), u"18446744073709551615");
+    EXPECT_EQ(textOf(-5), u"-5");
+    EXPECT_EQ(textOf(zt::slong(-2147483647 - 1)), u"-2147483648");
+}
+
+TEST(Values, FloatingTextFormsAreShortest) {
+    EXPECT_EQ(textOf(3.5), u"3.5");
+    EXPECT_EQ(textOf(0.1), u"0.1");
+    EXPECT_EQ(textOf(1.0), u"1");
+    EXPECT_EQ(textOf(-0.0), u"-0");
+    EXPECT_EQ(textOf(std::numeric_limits<double>::infinity()), u"inf");
+    EXPECT_EQ(textOf(-std::numeric_limits<double>::infinity()), u"-inf");
+    EXPECT_EQ(textOf(std::nan("")), u"nan");
+    EXPECT_EQ(textOf(0.1f), u"0.1");
+    double d = 0;
+    EXPECT_TRUE(read(u" 2.5e3 ", d));
+    EXPECT_EQ(d, 2500);
+    EXPECT_TRUE(read(u"-inf", d));
+    EXPECT_TRUE(std::isinf(d) && d < 0);
+    EXPECT_TRUE(read(u"nan", d));
+    EXPECT_TRUE(std::isnan(d));
+    EXPECT_FALSE(read(u"1,5", d));
+    double back = 0;
+    ASSERT_TRUE(genericValue::of(textOf(0.1 + 0.2)).get(back));
+    EXPECT_EQ(back, 0.1 + 0.2);
+}
+
+TEST(Values, BoolForms) {
+    EXPECT_EQ(textOf(true), u"true");
+    EXPECT_EQ(textOf(false), u"false");
+    bool b = false;
+    EXPECT_TRUE(read(u"TRUE", b));
+    EXPECT_TRUE(b);
+    EXPECT_TRUE(read(u" 0 ", b));
+    EXPECT_FALSE(b);
+    EXPECT_FALSE(read(u"yes", b));
+    EXPECT_TRUE(genericValue::of(-3).get(b));
+    EXPECT_TRUE(b);
+    EXPECT_TRUE(genericValue::of(0.0).get(b));
+    EXPECT_FALSE(b);
+    int n = 5;
+    EXPECT_TRUE(genericValue::of(true).get(n));
+    EXPECT_EQ(n, 1);
+}
+
+TEST(Values, NumericConversionsFailWhenTheValueDoesNotFit) {
+    short s = 0;
+    EXPECT_FALSE(genericValue::of(70000).get(s));
+    EXPECT_TRUE(genericValue::of(-7).get(s));
+    unsigned u = 0;
+    EXPECT_FALSE(genericValue::of(-1).get(u));
+    int n = 0;
+    EXPECT_TRUE(genericValue::of(-3.9).get(n));
+    EXPECT_EQ(n, -3); // cut toward zero
+    EXPECT_FALSE(genericValue::of(1e10).get(n));
+    EXPECT_FALSE(genericValue::of(std::nan("")).get(n));
+    float f = 0;
+    EXPECT_FALSE(genericValue::of(1e300).get(f));
+    EXPECT_TRUE(genericValue::of(std::numeric_limits<double>::infinity()).get(f));
+}
+
+TEST(Values, ScriptTypeNames) {
+    EXPECT_EQ(parseScriptType(u"Int"), stInt);
+    EXPECT_EQ(parseScriptType(u"INT"), stInt);
+    EXPECT_EQ(parseScriptType(u"integer"), stVoid);
+    EXPECT_EQ(parseScriptType(u""), stVoid);
+    EXPECT_EQ(parseScriptType(u" int"), stVoid);
+    EXPECT_EQ(parseScriptType(u"unknownptr"), 15u);
+    EXPECT_EQ(parseScriptType(u"array"), 16u);
+    EXPECT_EQ(parseScriptType(u"timestamp"), 13u);
+    EXPECT_EQ(parseFieldType(u"array"), 15u);
+    EXPECT_EQ(parseFieldType(u"Ref"), 14u);
+    EXPECT_EQ(parseScriptType(u"ref"), stVoid);
+    EXPECT_EQ(parseFieldType(u"void"), 0u);
+
+    EXPECT_EQ(scriptTypeNameOf(genericValue()), u"void");
+    EXPECT_EQ(scriptTypeNameOf(genericValue::of(zt::slong(1))), u"long");
+    EXPECT_EQ(scriptTypeNameOf(genericValue::of(1)), u"int");
+    zt::string shown;
+    valueToDisplayText(genericValue::of(std::vector<genericValue>{genericValue::of(1), genericValue()}), shown);
+    EXPECT_EQ(shown, u"[1, null]");
+}
+
+TEST(Values, NameKeysAreInterned) {
+    zt::scString a(zt::string(u"name")), b(zt::string(u"na") + u"me"), c(zt::string(u"Name"));
+    EXPECT_EQ(a, b);
+    EXPECT_EQ(a.key(), b.key());
+    EXPECT_NE(a, c);
+    EXPECT_EQ(zt::scString(zt::string()), zt::scString());
+}
+
+TEST(Values, SetsKeepValueAddressesStable) {
+    zt::genericSet set;
+    zt::scString first(zt::string(u"first"));
+    set.setGenericValue(first, genericValue::of(1), true);
+    genericValue* address = set.genericValue(first);
+    for (int i = 0; i < 100; ++i)
+        set.setGenericValue(zt::scString(zt::string::format(u"v%d", i)), genericValue::of(i), true);
+    EXPECT_EQ(set.genericValue(first), address);
+    EXPECT_TRUE(set.setGenericValue(first, genericValue::of(2), false)); // kept
+    EXPECT_EQ(*address->constPtrTo<int>(), 1);
+    EXPECT_TRUE(set.erase(first));
+    EXPECT_FALSE(set.erase(first));
+    EXPECT_EQ(set.genericValue(first), nullptr);
+}
+
+TEST(Strings, Utf16Basics) {
+    zt::string s(u"a\U0001F600b");
+    EXPECT_EQ(s.size(), 4u); // code units
+    EXPECT_EQ(zt::string(s.toUtf8()), s);
+    EXPECT_EQ(zt::string(u"ÄÖÜ straße").lower(), u"äöü straße");
+    zt::string up(u"straße");
+    up.toUpper();
+    EXPECT_EQ(up.size(), 6u); // simple mapping keeps the length
+    std::vector<zt::string> parts;
+    zt::string(u"a||b").splitAt(u"|", parts, false);
+    EXPECT_EQ(parts.size(), 3u);
+    zt::string().splitAt(u"|", parts, false);
+    EXPECT_EQ(parts.size(), 1u);
+    zt::string t(u" \tx y\t ");
+    EXPECT_EQ(t.trim(), u"x y");
+    EXPECT_EQ(zt::string(u"a b\tc").deleteAll(u" \t"), u"abc");
+    zt::string r(u"aXbXc");
+    EXPECT_EQ(r.replace(u"X", u"--"), 2u);
+    EXPECT_EQ(r, u"a--b--c");
+}
+
+TEST(Strings, FormatIsTypeSafe) {
+    EXPECT_EQ(zt::string::format(u"%s=%d (%5.2f) %x %%", u"n", 42, 3.14159, 255u), u"n=42 ( 3.14) ff %");
+    EXPECT_EQ(zt::string::format(u"[%-4s|%4s]", "ab", zt::string(u"cd")), u"[ab  |  cd]");
+    EXPECT_EQ(zt::string::format(u"%s %s", u"only"), u"only %s"); // a missing argument is not read
+    EXPECT_EQ(zt::string::format(u"%d", u"text"), u"text");
+}
+
+} // namespace
