@@ -1,2 +1,164 @@
-#include <ztscript.h>
-int main() { return 0; }
+// ztscript: runs, checks, scrambles and tests script files from the command line.
+#include "answer.h"
+#include "tool.h"
+
+#include <CLI/CLI.hpp>
+
+#include <iostream>
+
+#ifndef ZTSCRIPT_TOOL_VERSION
+#define ZTSCRIPT_TOOL_VERSION "0.0.0"
+#endif
+
+namespace {
+
+using namespace ztscript_tool;
+using zt::script::genericValue;
+
+// A usage error found after the command line was parsed.
+struct usageError {
+    std::string message;
+};
+
+struct runOptions {
+    std::string base;
+    bool showType = false;
+    std::string answer;
+    bool trace = false;
+    std::string script;
+    std::string function;
+    std::vector<std::string> args;
+};
+
+// Command-line text -> argument value. "@..." names a host object, "@@..." is a literal "@...".
+genericValue argumentValue(const std::string& arg) {
+    if (arg.rfind("@@", 0) == 0) return genericValue::of(zt::string::fromUtf8(arg.substr(1)));
+    if (arg.rfind("@", 0) == 0) throw usageError{"host objects are not available yet (argument \"" + arg + "\")"};
+    return genericValue::of(zt::string::fromUtf8(arg));
+}
+
+void printFailure(const std::exception_ptr& failure) {
+    const std::vector<zt::string> messages = failureMessages(failure);
+    for (size_t i = 0; i < messages.size(); ++i) {
+        std::cerr << (i == 0 ? "error: " : "  caused by: ");
+        write(std::cerr, messages[i]);
+        std::cerr << "\n";
+    }
+}
+
+int runCommand(const runOptions& o) {
+    if (!o.answer.empty()) {
+        messageAnswer answer;
+        if (!parseAnswer(o.answer, answer))
+            throw usageError{"--answer takes ok, cancel, yes, no or retry, not \"" + o.answer + "\""};
+        presetAnswer() = answer;
+    }
+    if (o.script.find('$') != std::string::npos || o.function.find('$') != std::string::npos)
+        throw usageError{"script and function names may not contain \"$\""};
+    std::vector<genericValue> args;
+    args.reserve(o.args.size());
+    for (const std::string& a : o.args) args.push_back(argumentValue(a));
+
+    if (o.trace) zt::logManager::setLevel(zt::logLevel::trace);
+    zt::setAssertReporter([](const zt::string& text) {
+        std::cerr << "assertion: ";
+        write(std::cerr, text);
+        std::cerr << std::endl;
+    });
+
+    genericValue result;
+    try {
+        zt::script::scriptcontext context;
+        const zt::string call =
+            u"script$" + zt::string::fromUtf8(o.script) + u"$" + zt::string::fromUtf8(o.function);
+        if (!zt::script::codeManager::instance()->executeFunction(zt::string::fromUtf8(o.base), call, context, args,
+                                                                   result)) {
+            std::cerr << "error: the call names no script function\n";
+            return exitFailed;
+        }
+    } catch (...) {
+        std::cout.flush();
+        printFailure(std::current_exception());
+        return exitFailed;
+    }
+    if (o.showType) {
+        write(std::cout, typedResultText(result));
+        std::cout << "\n";
+    } else if (!result.isEmpty()) {
+        write(std::cout, resultText(result));
+        std::cout << "\n";
+    }
+    return exitOk;
+}
+
+int scrambleCommand(const std::string& in, const std::string& out) {
+    zt::binaryBuffer buffer;
+    zt::file source(zt::string::fromUtf8(in));
+    if (!source.exists() || !buffer.readFromFile(source)) {
+        std::cerr << "error: cannot read " << in << "\n";
+        return exitFailed;
+    }
+    buffer.xxor(zt::script::scrambleKey());
+    if (!buffer.writeToFile(zt::file(zt::string::fromUtf8(out)))) {
+        std::cerr << "error: cannot write " << out << "\n";
+        return exitFailed;
+    }
+    return exitOk;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"ztscript: run, check, scramble and test ztScript files"};
+    app.set_version_flag("--version", std::string("ztscript ") + ZTSCRIPT_TOOL_VERSION);
+    app.require_subcommand(1);
+
+    runOptions run;
+    CLI::App* runCmd = app.add_subcommand("run", "Run one function of a script file and print its result");
+    runCmd->add_option("--base", run.base, "Folder in which the script file is searched (default: none)");
+    runCmd->add_flag("--show-type", run.showType, "Print the result as \"TYPE: TEXT\" (\"void\" for no result)");
+    runCmd->add_option("--answer", run.answer, "Answer of message boxes: ok, cancel, yes, no or retry");
+    runCmd->add_flag("--trace", run.trace, "Log every executed statement to stderr");
+    runCmd->add_option("script", run.script, "Script file: name without extension, or a path")->required();
+    runCmd->add_option("function", run.function, "Function to call")->required();
+    runCmd->add_option("args", run.args,
+                       "Arguments, passed as texts; \"@@x\" passes \"@x\" (use -- before arguments that "
+                       "start with \"-\")");
+    runCmd->footer("Exit status: 0 success, 1 the script failed, 2 usage error.");
+
+    std::vector<std::string> checkFilesList;
+    CLI::App* checkCmd = app.add_subcommand("check", "Parse every function of script files");
+    checkCmd->add_option("files", checkFilesList, "Script files (.ztscr or .ztsscr)")->required();
+
+    std::string scrambleIn, scrambleOut;
+    CLI::App* scrambleCmd = app.add_subcommand("scramble", "Write a scrambled copy (.ztsscr) of a script file");
+    scrambleCmd->add_option("in", scrambleIn, "Plain script file")->required();
+    scrambleCmd->add_option("out", scrambleOut, "Scrambled file to write")->required();
+    std::string unscrambleIn, unscrambleOut;
+    CLI::App* unscrambleCmd = app.add_subcommand("unscramble", "Write a plain copy of a scrambled script file");
+    unscrambleCmd->add_option("in", unscrambleIn, "Scrambled script file")->required();
+    unscrambleCmd->add_option("out", unscrambleOut, "Plain file to write")->required();
+
+    std::vector<std::string> testFilesList;
+    CLI::App* testCmd = app.add_subcommand("test", "Run the test comments of script files");
+    testCmd->add_option("files", testFilesList, "Script files with \"// test\" comments")->required();
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        const int code = app.exit(e);
+        return code == 0 ? exitOk : exitUsage;
+    }
+
+    try {
+        if (runCmd->parsed()) return runCommand(run);
+        if (checkCmd->parsed()) return checkFiles(checkFilesList, std::cout);
+        if (scrambleCmd->parsed()) return scrambleCommand(scrambleIn, scrambleOut);
+        if (unscrambleCmd->parsed()) return scrambleCommand(unscrambleIn, unscrambleOut);
+        if (testCmd->parsed()) return runTests(testFilesList, std::cout);
+    } catch (const usageError& e) {
+        std::cerr << "usage error: " << e.message << "\n";
+        return exitUsage;
+    }
+    return exitUsage;
+}

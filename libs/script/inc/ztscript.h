@@ -26,6 +26,8 @@
 #  define ZTSCRIPT_API __attribute__((visibility("default")))
 #endif
 
+#include "ztinterfaces.h"
+
 namespace zt::script {
 
 using zt::genericSet;

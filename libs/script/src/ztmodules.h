@@ -15,6 +15,14 @@ extern scriptModule varsModule;  // ztscriptvars.cpp
 statement* dispatchMessages(const zt::string& keyword, const std::vector<zt::string>& types,
                             const std::vector<zt::string>& params, int flags);
 
+// Date arithmetic of the operators "add"/"+" and "subtract"/"-" when their first type is "date"
+// (ztscriptdate.cpp): types[1] names the unit ("years", "months", "weeks", "days", "workdays"),
+// params are the date, the quantity and an optional third argument. Rejected arguments are
+// reported through assertMsg, followed by throwing false.
+enum class dateOperation { add, subtract };
+statement* createDateCalculation(const std::vector<zt::string>& types, const std::vector<zt::string>& params,
+                                 int flags, dateOperation operation);
+
 // Records in the order in which the parser consults them.
 const std::vector<scriptModule*>& builtInTable();
 

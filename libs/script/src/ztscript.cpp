@@ -118,11 +118,35 @@ zt::logger& execLogger() {
     static zt::logger& log = zt::logManager::getLogger(u"zt::script::statement::exec");
     return log;
 }
+
+// Nesting of statement execution and of statement parsing on this thread. Both are bounded, so
+// that endless recursion or a very deep statement tree ends with an error instead of exhausting
+// the stack (the limits fit the default 8 MB stack, also in sanitizer builds).
+constexpr int kMaxExecNesting = 2000;
+constexpr int kMaxParseNesting = 500;
+#if defined(__GNUC__) || defined(__clang__)
+#  define ZT_FAST_TLS __attribute__((tls_model("initial-exec")))
+#else
+#  define ZT_FAST_TLS
+#endif
+ZT_FAST_TLS thread_local int gExecNesting = 0;
+ZT_FAST_TLS thread_local int gParseNesting = 0;
+
+struct nestingGuard {
+    int& mDepth;
+    explicit nestingGuard(int& depth) : mDepth(depth) { ++mDepth; }
+    ~nestingGuard() { --mDepth; }
+    nestingGuard(const nestingGuard&) = delete;
+    nestingGuard& operator=(const nestingGuard&) = delete;
+};
 } // namespace
 
 void statement::exec(codecontext& context, genericValue& result) const {
     static zt::logger& log = execLogger();
     try {
+        nestingGuard nesting(gExecNesting);
+        if (gExecNesting > kMaxExecNesting)
+            throw exceptionDetail(zt::string::format(u"statements nested deeper than %d levels", kMaxExecNesting));
         if (log.isEnabled(zt::logLevel::trace))
             log.log_trace(u"trying to exec (%s)", __FILE__, __LINE__, "zt::script::statement::exec", mText);
         execute(context, result);
@@ -483,6 +507,11 @@ scanFailure scanArguments(const zt::string& text, std::vector<zt::string>& out) 
 } // namespace
 
 statement* statementParser::createStatementFrom(const zt::string& text, int flags) {
+    nestingGuard nesting(gParseNesting);
+    if (gParseNesting > kMaxParseNesting) {
+        const unexpectedErrorException tooDeep(u"statements nested deeper than %d levels", kMaxParseNesting);
+        throw errParsingException(text.size() >= 128 ? zt::string(text.substr(0, 122) + u" ...") : text, &tooDeep);
+    }
     zt::string s = text;
     s.deleteLeading(kBlanks).deleteTrailing(kBlanks).deleteAll(u"\r\n");
     if (s.empty()) return nullptr;

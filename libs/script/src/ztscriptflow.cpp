@@ -1,11 +1,413 @@
+// Control flow: if, while, for_each, break, continue, return, treatasfunction, callfunction and
+// nullref. The same dispatcher serves the message and assertion statements (ztscriptmsg.cpp).
+//
+// Statements cooperate through the root script context: return stores the parameter "#return#",
+// break and continue set the signals "#breaksignal#" and "#continuesignal#"; "#breakallsignal#"
+// is set by the host. Sequences stop at any of them; the loops consume break and continue.
 #include "ztmodules.h"
 
 namespace zt::script {
 
 namespace {
-statement* dispatch(const zt::string&, const std::vector<zt::string>&, const std::vector<zt::string>&, int) {
-    return nullptr;
+
+using unknownptr = zt::intrface::interfaceptr<zt::intrface::unknown>;
+
+// Reports a rejected statement text and gives up construction.
+template <class... A>
+[[noreturn]] void rejectStatement(const char16_t* format, const A&... args) {
+    zt::assertMsg(format, args...);
+    throw false;
 }
+
+// Runs one loop iteration's body in its own block and handles what the body left in the root
+// context. Returns true when the loop ends.
+bool runIteration(const statement* body, codecontext& iteration, scriptcontext& root, genericValue& result) {
+    if (body) {
+        genericValue discarded;
+        body->exec(iteration, discarded);
+    }
+    if (genericValue* ret = root.parameterAddress(scriptcontext::returnparam())) {
+        if (ret != &result) result = *ret;
+        return true;
+    }
+    if (root.scriptSignal(scriptcontext::breaksignal())) {
+        root.clearScriptSignal(scriptcontext::breaksignal());
+        return true;
+    }
+    if (root.scriptSignal(scriptcontext::continuesignal())) root.clearScriptSignal(scriptcontext::continuesignal());
+    if (root.scriptSignal(scriptcontext::breakallsignal())) {
+        root.clearScriptSignal(scriptcontext::breaksignal());
+        root.clearScriptSignal(scriptcontext::continuesignal());
+        return true;
+    }
+    return false;
+}
+
+// ---------------------------------------------------------------------------------------------
+// if
+
+class _if : public scriptbasestatement {
+public:
+    static statement* createFrom(const std::vector<zt::string>& params, int flags) {
+        if (params.size() < 2) rejectStatement(u"_if::createFrom: number of parameters < 2");
+        clonePtr<_if> st(new _if);
+        st->mCondition.reset(valueProvider::createFrom(params[0], flags));
+        if (!st->mCondition) rejectStatement(u"_if::createFrom: error parsing \"%s\"", params[0]);
+        st->mThen.reset(branch(params[1], flags));
+        if (params.size() > 2) st->mElse.reset(branch(params[2], flags));
+        return st.release();
+    }
+
+    statement* clone() const override { return new _if(*this); }
+
+    void execute(codecontext& context, genericValue&) const override {
+        genericValue value;
+        if (!mCondition->getValue(context, value)) execError(this, u"error retrieving condition-result");
+        bool condition = false;
+        if (!value.isEmpty()) {
+            genericValue::ptrholder<bool> target(&condition);
+            if (!value.getHolder()->assignTo(target)) {
+                zt::string text;
+                genericValue::ptrholder<zt::string> textTarget(&text);
+                if (value.getHolder()->assignTo(textTarget)) execError(this, u"error converting \"%s\" to bool", text);
+                execError(this, u"error converting variable to bool");
+            }
+        }
+        const statement* branchToRun = condition ? mThen.get() : mElse.get();
+        if (branchToRun) {
+            codecontext block(&context);
+            genericValue discarded;
+            branchToRun->exec(block, discarded);
+        }
+    }
+
+private:
+    // An empty text leaves the branch out; "{}" is an empty branch.
+    static statement* branch(const zt::string& text, int flags) {
+        if (text.empty()) return nullptr;
+        statement* st = statement::createFrom(text, flags);
+        if (!st && text != u"{}") rejectStatement(u"_if::createFrom: error parsing \"%s\"", text);
+        return st;
+    }
+
+    clonePtr<valueProvider> mCondition;
+    clonePtr<statement> mThen;
+    clonePtr<statement> mElse;
+};
+
+// ---------------------------------------------------------------------------------------------
+// while
+
+class _while : public scriptbasestatement {
+public:
+    static statement* createFrom(const std::vector<zt::string>& params, int flags) {
+        if (params.size() < 2) rejectStatement(u"_while::createFrom: number of parameters < 2");
+        clonePtr<_while> st(new _while);
+        st->mCondition.reset(valueProvider::createFrom(params[0], flags));
+        if (!st->mCondition) rejectStatement(u"_while::createFrom: error parsing \"%s\"", params[0]);
+        st->mBody.reset(statement::createFrom(params[1], flags | sfAllowBreak | sfAllowContinue));
+        return st.release();
+    }
+
+    statement* clone() const override { return new _while(*this); }
+
+    void execute(codecontext& context, genericValue& result) const override {
+        scriptcontext& root = context.root();
+        while (condition(context)) {
+            try {
+                codecontext iteration(&context);
+                if (runIteration(mBody.get(), iteration, root, result)) return;
+            } catch (const zt::exception& e) {
+                execError(this, &e, nullptr);
+            } catch (...) {
+                execError(this, nullptr);
+            }
+        }
+    }
+
+private:
+    bool condition(codecontext& context) const {
+        genericValue value;
+        bool result = false;
+        genericValue::ptrholder<bool> target(&result);
+        if (!mCondition->getValue(context, value) || value.isEmpty() || !value.getHolder()->assignTo(target))
+            execError(this, u"error retrieving condition-result");
+        return result;
+    }
+
+    clonePtr<valueProvider> mCondition;
+    clonePtr<statement> mBody;
+};
+
+// ---------------------------------------------------------------------------------------------
+// for_each
+
+// Releases the element that the host iterator handed out, however the iteration ends.
+struct heldElement {
+    zt::intrface::unknown* p = nullptr;
+    ~heldElement() { reset(); }
+    void reset() {
+        zt::intrface::unknown* old = p;
+        p = nullptr;
+        if (old) old->release();
+    }
+};
+
+class for_each : public scriptbasestatement {
+public:
+    static statement* createFrom(const std::vector<zt::string>& params, int flags) {
+        if (params.size() < 3) rejectStatement(u"for_each::createFrom: number of parameters < 3");
+        if (params[0].empty()) rejectStatement(u"for_each::createFrom: error parsing \"%s\"", params[0]);
+        clonePtr<for_each> st(new for_each);
+        // The loop variable's name is used exactly as written.
+        st->mName = scString(params[0]);
+        st->mCollection.reset(valueProvider::createFrom(params[1], flags));
+        if (!st->mCollection) rejectStatement(u"for_each::createFrom: error parsing \"%s\"", params[1]);
+        st->mBody.reset(statement::createFrom(params[2], flags | sfAllowBreak | sfAllowContinue));
+        return st.release();
+    }
+
+    statement* clone() const override { return new for_each(*this); }
+
+    void execute(codecontext& context, genericValue& result) const override {
+        genericValue collection;
+        if (!mCollection->getValue(context, collection)) execError(this, u"error retrieving condition-result");
+        if (collection.isEmpty()) execError(this, u"error converting variable to an iterator - object");
+
+        unknownptr object;
+        genericValue::ptrholder<unknownptr> objectTarget(&object);
+        if (collection.getHolder()->assignTo(objectTarget)) {
+            if (!object.isValid() || !mBody) return;
+            zt::intrface::interfaceptr<zt::intrface::forwardIterator> iterator(object);
+            if (iterator.isValid()) walk(*iterator.get(), context, result);
+            return;
+        }
+
+        std::vector<genericValue> elements;
+        genericValue::ptrholder<std::vector<genericValue>> arrayTarget(&elements);
+        if (!collection.getHolder()->assignTo(arrayTarget)) {
+            zt::string text;
+            genericValue::ptrholder<zt::string> textTarget(&text);
+            if (collection.getHolder()->assignTo(textTarget))
+                execError(this, u"error converting \"%s\" to an iterator - object", text);
+            execError(this, u"error converting variable to an iterator - object");
+        }
+        if (!mBody) return;
+
+        scriptcontext& root = context.root();
+        try {
+            for (const genericValue& element : elements) {
+                codecontext iteration(&context);
+                iteration.createVariable(mName, element);
+                if (runIteration(mBody.get(), iteration, root, result)) return;
+            }
+        } catch (const zt::exception& e) {
+            execError(this, &e, nullptr);
+        } catch (...) {
+            execError(this, nullptr);
+        }
+    }
+
+private:
+    void walk(zt::intrface::forwardIterator& iterator, codecontext& context, genericValue& result) const {
+        scriptcontext& root = context.root();
+        heldElement current;
+        try {
+            iterator.first(current.p);
+            while (!iterator.isEnd()) {
+                {
+                    codecontext iteration(&context);
+                    iteration.createVariable(mName, genericValue(new genericValue::valueholder<unknownptr>(
+                                                        unknownptr(static_cast<const zt::intrface::unknown*>(current.p)))));
+                    if (runIteration(mBody.get(), iteration, root, result)) return;
+                }
+                current.reset();
+                iterator.next(current.p);
+            }
+        } catch (const zt::exception& e) {
+            execError(this, &e, nullptr);
+        } catch (...) {
+            execError(this, nullptr);
+        }
+    }
+
+    scString mName;
+    clonePtr<valueProvider> mCollection;
+    clonePtr<statement> mBody;
+};
+
+// ---------------------------------------------------------------------------------------------
+// break, continue
+
+class _break : public scriptbasestatement {
+public:
+    statement* clone() const override { return new _break(*this); }
+    void execute(codecontext& context, genericValue&) const override {
+        if (!context.setScriptSignal(scriptcontext::breaksignal(), genericValue())) execError(this, nullptr);
+    }
+};
+
+class _continue : public scriptbasestatement {
+public:
+    statement* clone() const override { return new _continue(*this); }
+    void execute(codecontext& context, genericValue&) const override {
+        if (!context.setScriptSignal(scriptcontext::continuesignal(), genericValue())) execError(this, nullptr);
+    }
+};
+
+// ---------------------------------------------------------------------------------------------
+// return, treatasfunction
+
+class _return : public scriptbasestatement {
+public:
+    static statement* createFrom(const std::vector<zt::string>& params, int flags) {
+        clonePtr<_return> st(new _return);
+        if (!params.empty()) st->mValue.reset(valueProvider::createFrom(params[0], flags));
+        return st.release();
+    }
+
+    statement* clone() const override { return new _return(*this); }
+
+    void execute(codecontext& context, genericValue& result) const override {
+        result.clear();
+        if (mValue && !mValue->getValue(context, result)) execError(this, u"error retrieving returnvalue");
+        if (!context.setParameter(scriptcontext::returnparam(), result))
+            execError(this, u"error setting returnvalue to context");
+    }
+
+private:
+    clonePtr<valueProvider> mValue;
+};
+
+class treatasfunction : public scriptbasestatement {
+public:
+    static statement* createFrom(const std::vector<zt::string>& params, int flags) {
+        clonePtr<treatasfunction> st(new treatasfunction);
+        if (!params.empty()) st->mBlock.reset(valueProvider::createFrom(params[0], flags));
+        return st.release();
+    }
+
+    statement* clone() const override { return new treatasfunction(*this); }
+
+    void execute(codecontext& context, genericValue& result) const override {
+        result.clear();
+        try {
+            if (mBlock && !mBlock->getValue(context, result)) execError(this, u"error retrieving returnvalue");
+            if (genericValue* ret = context.parameterAddress(scriptcontext::returnparam())) {
+                if (ret != &result) result = *ret;
+                context.deleteParameter(scriptcontext::returnparam());
+            }
+            context.clearScriptSignal(scriptcontext::breaksignal());
+            context.clearScriptSignal(scriptcontext::breakallsignal());
+            context.clearScriptSignal(scriptcontext::continuesignal());
+        } catch (const zt::exception& e) {
+            execError(this, &e, nullptr);
+        } catch (...) {
+            execError(this, nullptr);
+        }
+    }
+
+private:
+    clonePtr<valueProvider> mBlock;
+};
+
+// ---------------------------------------------------------------------------------------------
+// callfunction
+
+// Nesting of callfunction on this thread. Bounded so that a function calling itself without
+// end fails with an error instead of exhausting the stack.
+#if defined(__GNUC__) || defined(__clang__)
+__attribute__((tls_model("initial-exec")))
+#endif
+thread_local int gCallDepth = 0;
+
+class callFunction : public scriptbasestatement {
+public:
+    static constexpr int maxCallDepth = 200;
+
+    static statement* createFrom(const std::vector<zt::string>& params, int flags) {
+        if (params.empty()) rejectStatement(u"callFunction::createFrom: number of parameters < 1");
+        codeManager::eCodeType type = codeManager::ctScript;
+        zt::string file, function;
+        if (!codeManager::instance()->parseCodeCall(params[0], type, file, function))
+            rejectStatement(u"callFunction::createFrom: error parsing \"%s\"", params[0]);
+        clonePtr<callFunction> st(new callFunction);
+        st->mCodeId = params[0];
+        if (st->mCodeId.empty()) rejectStatement(u"callFunction::createFrom: error setting codeId");
+        for (size_t i = 1; i < params.size(); ++i) {
+            clonePtr<valueProvider> argument(valueProvider::createFrom(params[i], flags));
+            if (!argument) rejectStatement(u"callFunction::createFrom: error parsing \"%s\"", params[i]);
+            st->mArguments.push_back(std::move(argument));
+        }
+        return st.release();
+    }
+
+    statement* clone() const override { return new callFunction(*this); }
+
+    void execute(codecontext& context, genericValue& result) const override {
+        std::vector<genericValue> arguments(mArguments.size());
+        try {
+            for (size_t i = 0; i < mArguments.size(); ++i) mArguments[i]->getValue(context, arguments[i]);
+        } catch (const zt::exception& e) {
+            execError(this, &e, u"Error retrieving script-parameter");
+        } catch (...) {
+            execError(this, u"Error retrieving script-parameter");
+        }
+
+        scriptcontext called;
+        context.initScriptContext(called);
+
+        const genericValue& base = context.globalContextVariable(scriptcontext::scriptbasepath());
+        zt::string basePath;
+        if (!base.isEmpty()) {
+            genericValue::ptrholder<zt::string> textTarget(&basePath);
+            if (!base.getHolder()->assignTo(textTarget)) {
+                zt::directory folder;
+                genericValue::ptrholder<zt::directory> folderTarget(&folder);
+                if (base.getHolder()->assignTo(folderTarget)) basePath = folder.name();
+                else basePath.clear();
+            }
+        }
+
+        if (gCallDepth >= maxCallDepth)
+            execError(this, u"function calls nested deeper than %d levels (endless recursion?)", maxCallDepth);
+        struct depthGuard {
+            depthGuard() { ++gCallDepth; }
+            ~depthGuard() { --gCallDepth; }
+        } guard;
+        codeManager::instance()->executeFunction(basePath, mCodeId, called, arguments, result);
+    }
+
+private:
+    zt::string mCodeId;
+    std::vector<clonePtr<valueProvider>> mArguments;
+};
+
+// ---------------------------------------------------------------------------------------------
+// nullref
+
+class nullRef : public scriptbasestatement {
+public:
+    statement* clone() const override { return new nullRef(*this); }
+    void execute(codecontext&, genericValue& result) const override { result.replace(unknownptr()); }
+};
+
+// ---------------------------------------------------------------------------------------------
+
+statement* dispatch(const zt::string& keyword, const std::vector<zt::string>& types,
+                    const std::vector<zt::string>& params, int flags) {
+    if (keyword == u"continue") return (flags & sfAllowContinue) ? new _continue : nullptr;
+    if (keyword == u"break") return (flags & sfAllowBreak) ? new _break : nullptr;
+    if (keyword == u"if") return _if::createFrom(params, flags);
+    if (keyword == u"for_each") return for_each::createFrom(params, flags);
+    if (keyword == u"while") return _while::createFrom(params, flags);
+    if (keyword == u"nullref") return new nullRef;
+    if (keyword == u"callfunction") return callFunction::createFrom(params, flags);
+    if (keyword == u"treatasfunction") return treatasfunction::createFrom(params, flags);
+    if (keyword == u"return") return _return::createFrom(params, flags);
+    return modules::dispatchMessages(keyword, types, params, flags);
+}
+
 } // namespace
 
 scriptModule modules::flowModule(&dispatch);

@@ -1,11 +1,106 @@
+// Time statements: fixed times of day and the parts of a time.
 #include "ztmodules.h"
+
+#include <new>
 
 namespace zt::script {
 
 namespace {
-statement* dispatch(const zt::string&, const std::vector<zt::string>&, const std::vector<zt::string>&, int) {
+
+template <class T>
+T* allocateStatement(int line) {
+    try {
+        return new T;
+    } catch (const std::bad_alloc&) {
+        zt::assertMsg(u"Assertion failed:\n%s\n\nFile: %s\nLine: %d", u"pstmt", u"ztscripttime", line);
+        throw false;
+    }
+}
+
+class staticTime : public scriptbasestatement {
+public:
+    using source = zt::time (*)();
+
+    static statement* createFrom(source fn) {
+        staticTime* st = allocateStatement<staticTime>(__LINE__);
+        st->mpSource = fn;
+        return st;
+    }
+    statement* clone() const override { return new staticTime(*this); }
+    void execute(codecontext&, genericValue& result) const override {
+        if (!result.set(mpSource())) execError(this, u"unable to store the time in the result");
+    }
+
+private:
+    source mpSource = nullptr;
+};
+
+class infoOfTime : public scriptbasestatement {
+public:
+    enum eKind { hour, minute, second, minuteOfDay, secondOfDay };
+
+    static statement* createFrom(eKind kind, const std::vector<zt::string>& params, int flags) {
+        if (params.empty()) {
+            zt::assertMsg(u"infoOfTime::createFrom: number of parameters < 1");
+            throw false;
+        }
+        clonePtr<infoOfTime> st(allocateStatement<infoOfTime>(__LINE__));
+        st->mKind = kind;
+        valueProvider* p = nullptr;
+        try {
+            p = valueProvider::createFrom(params[0], flags);
+        } catch (const zt::exception&) {
+            p = nullptr;
+        }
+        if (!p) {
+            zt::assertMsg(u"infoOfTime::createFrom: error parsing \"%s\"", params[0]);
+            throw false;
+        }
+        st->mpTime.reset(p);
+        return st.release();
+    }
+    statement* clone() const override { return new infoOfTime(*this); }
+    void execute(codecontext& context, genericValue& result) const override {
+        zt::time t;
+        bool ok = false;
+        if (mpTime) {
+            genericValue value;
+            try {
+                ok = mpTime->getValue(context, value) && value.get(t);
+            } catch (bool) {
+                ok = false;
+            }
+        }
+        if (!ok) execError(this, u"Missing or invalid time-provider");
+        int v = 0;
+        switch (mKind) {
+        case hour: v = t.hour(); break;
+        case minute: v = t.minute(); break;
+        case second: v = t.second(); break;
+        case minuteOfDay: v = t.minuteOfDay(); break;
+        case secondOfDay: v = t.secondOfDay(); break;
+        }
+        result.replace(v);
+    }
+
+private:
+    eKind mKind = hour;
+    clonePtr<valueProvider> mpTime;
+};
+
+statement* dispatch(const zt::string& keyword, const std::vector<zt::string>&, const std::vector<zt::string>& params,
+                    int flags) {
+    if (keyword == u"daystart") return staticTime::createFrom(&zt::time::daystart);
+    if (keyword == u"lunchtime") return staticTime::createFrom(&zt::time::lunchtime);
+    if (keyword == u"midnight") return staticTime::createFrom(&zt::time::midnight);
+    if (keyword == u"time_hour") return infoOfTime::createFrom(infoOfTime::hour, params, flags);
+    if (keyword == u"time_minute") return infoOfTime::createFrom(infoOfTime::minute, params, flags);
+    if (keyword == u"time_second") return infoOfTime::createFrom(infoOfTime::second, params, flags);
+    if (keyword == u"time_minuteofday") return infoOfTime::createFrom(infoOfTime::minuteOfDay, params, flags);
+    if (keyword == u"time_secondofday") return infoOfTime::createFrom(infoOfTime::secondOfDay, params, flags);
     return nullptr;
 }
+
 } // namespace
 
 scriptModule modules::timeModule(&dispatch);

@@ -1,0 +1,379 @@
+// The command-line tool: the test-comment syntax, and the tool itself run as a process.
+#include "../../tools/ztscript/testcomment.h"
+#include "testlib.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+using namespace ztscript_tool;
+namespace fs = std::filesystem;
+
+commentKind parse(const char* line, testCase& tc, std::string* error = nullptr) {
+    zt::string why;
+    commentKind k = parseTestComment(zt::string::fromUtf8(line), tc, why);
+    if (error) *error = why.toUtf8();
+    return k;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Test comments
+
+TEST(TestComment, ReadsTheThreeExpectationKinds) {
+    testCase tc;
+    ASSERT_EQ(parse("// test f(\"a\", \"b\") -> a b", tc), commentKind::test);
+    EXPECT_EQ(tc.function, u"f");
+    ASSERT_EQ(tc.args.size(), 2u);
+    EXPECT_EQ(tc.args[0].text, u"a");
+    EXPECT_EQ(tc.args[1].text, u"b");
+    EXPECT_EQ(tc.kind, expectKind::text);
+    EXPECT_EQ(tc.expected, u"a b");
+
+    ASSERT_EQ(parse("   //test g() => int: 5  ", tc), commentKind::test);
+    EXPECT_EQ(tc.function, u"g");
+    EXPECT_TRUE(tc.args.empty());
+    EXPECT_EQ(tc.kind, expectKind::typed);
+    EXPECT_EQ(tc.type, u"int");
+    EXPECT_EQ(tc.expected, u"5");
+
+    ASSERT_EQ(parse("// test h() => VOID", tc), commentKind::test);
+    EXPECT_EQ(tc.type, u"void");
+
+    ASSERT_EQ(parse("// test h( null ,\"x\" ) !> not found in file \"a.ztscr\"", tc), commentKind::test);
+    EXPECT_EQ(tc.kind, expectKind::error);
+    ASSERT_EQ(tc.args.size(), 2u);
+    EXPECT_TRUE(tc.args[0].isNull);
+    EXPECT_FALSE(tc.args[1].isNull);
+    // not one whole quoted text: taken as written
+    EXPECT_EQ(tc.expected, u"not found in file \"a.ztscr\"");
+}
+
+TEST(TestComment, QuotedTextsAreUnescaped) {
+    testCase tc;
+    ASSERT_EQ(parse(R"(// test f("q\"b\\s\n\t") -> "  ends with blanks  ")", tc), commentKind::test);
+    EXPECT_EQ(tc.args[0].text, u"q\"b\\s\n\t");
+    EXPECT_EQ(tc.expected, u"  ends with blanks  ");
+
+    ASSERT_EQ(parse(R"(// test f() -> "")", tc), commentKind::test);
+    EXPECT_EQ(tc.expected, u"");
+    ASSERT_EQ(parse("// test f() ->", tc), commentKind::test);
+    EXPECT_EQ(tc.expected, u"");
+    ASSERT_EQ(parse(R"(// test f() => string: "a b ")", tc), commentKind::test);
+    EXPECT_EQ(tc.expected, u"a b ");
+    // Two quoted texts are not one: compared as written.
+    ASSERT_EQ(parse(R"(// test f() -> "a" "b")", tc), commentKind::test);
+    EXPECT_EQ(tc.expected, u"\"a\" \"b\"");
+    // A comma and a closing parenthesis inside an argument belong to it.
+    ASSERT_EQ(parse(R"x(// test f("a, b)") -> x)x", tc), commentKind::test);
+    ASSERT_EQ(tc.args.size(), 1u);
+    EXPECT_EQ(tc.args[0].text, u"a, b)");
+
+    // quoteText is what the reports show; reading it back gives the text.
+    const zt::string odd = u"a\"\\\n\t\r z";
+    zt::string back, error;
+    size_t pos = 0;
+    ASSERT_TRUE(readQuoted(quoteText(odd), pos, back, error));
+    EXPECT_EQ(back, odd);
+    EXPECT_EQ(pos, quoteText(odd).size());
+}
+
+TEST(TestComment, OrdinaryCommentsAreNotTests) {
+    testCase tc;
+    for (const char* line : {"// test the parser (old behaviour)", "// testing f() -> x", "// tests f() -> x",
+                             "x // test f() -> y", "scrdef f()", "", "// test", "/ test f() -> x",
+                             "// test f () -> x"}) {
+        EXPECT_EQ(parse(line, tc), commentKind::none) << line;
+    }
+}
+
+TEST(TestComment, MalformedTestCommentsAreReported) {
+    testCase tc;
+    std::string error;
+    struct {
+        const char* line;
+        const char* reason;
+    } cases[] = {
+        {"// test f(\"a\" -> x", "\",\" or \")\" expected"},
+        {"// test f(a) -> x", "quoted text or null"},
+        {"// test f(\"a) -> x", "no closing quotation mark"},
+        {"// test f(\"a\\q\") -> x", "unknown escape \\q"},
+        {"// test f() = x", "\"->\", \"=>\" or \"!>\" expected"},
+        {"// test f() => 5", "TYPE: TEXT"},
+        {"// test f() => : 5", "type name is missing"},
+        {"// test a$b() -> x", "may not contain \"$\""},
+        {"// test f(\"a\",) -> x", "quoted text or null"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(parse(c.line, tc, &error), commentKind::malformed) << c.line;
+        EXPECT_NE(error.find(c.reason), std::string::npos) << c.line << " gave: " << error;
+    }
+}
+
+TEST(TestComment, DescribeCallShowsTheArguments) {
+    testCase tc;
+    ASSERT_EQ(parse(R"(// test f("a\"b", null) -> x)", tc), commentKind::test);
+    EXPECT_EQ(describeCall(tc), u"f(\"a\\\"b\", null)");
+}
+
+// ---------------------------------------------------------------------------------------------
+// The tool as a process
+
+struct toolResult {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string toolPath() {
+    std::error_code ec;
+    fs::path self = fs::read_symlink("/proc/self/exe", ec);
+    if (ec) return {};
+    fs::path tool = self.parent_path() / "ztscript";
+    return fs::exists(tool, ec) ? tool.string() : std::string();
+}
+
+std::string readAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::string shellQuoted(const std::string& s) {
+    std::string q = "'";
+    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+class Tool : public ::testing::Test {
+protected:
+    void SetUp() override {
+        tool = toolPath();
+        if (tool.empty()) GTEST_SKIP() << "the ztscript tool is not built beside the unit tests";
+    }
+
+    // Runs the tool in the temporary folder.
+    toolResult run(const std::vector<std::string>& args) {
+        std::string command = "cd ";
+        for (const std::string& word : {shellQuoted(dir.path), std::string("&&"), shellQuoted(tool)}) {
+            command += word;
+            command += ' ';
+        }
+        for (const std::string& a : args) {
+            command += shellQuoted(a);
+            command += ' ';
+        }
+        command += ">";
+        command += shellQuoted(dir.path + ".out");
+        command += " 2>";
+        command += shellQuoted(dir.path + ".err");
+        command += " </dev/null";
+        toolResult r;
+        int status = std::system(command.c_str());
+        r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        r.out = readAll(dir.path + ".out");
+        r.err = readAll(dir.path + ".err");
+        return r;
+    }
+
+    std::string tool;
+    testlib::tempDir dir;
+};
+
+const char* kScript = "scrdef greet(in<string> name = \"World\")\n"
+                      "   return(add<string>(\"Hello, \", name))\n"
+                      "scrdef sum(in<int> a, in<int> b)\n"
+                      "   return(add<int>(a, b))\n"
+                      "scrdef nothing()\n"
+                      "   if(\"0\", return(\"never\"))\n"
+                      "scrdef fail(in<string> text)\n"
+                      "   throwerror(text)\n";
+
+TEST_F(Tool, RunPrintsTheResult) {
+    dir.write("s.ztscr", kScript);
+    toolResult r = run({"run", "s", "greet", "you"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "Hello, you\n");
+    EXPECT_EQ(r.err, "");
+
+    r = run({"run", "--show-type", "s.ztscr", "sum", "-2", "9"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "int: 7\n");
+
+    // no result: nothing printed, "void" with --show-type
+    r = run({"run", "s", "nothing"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+    r = run({"run", "--show-type", "s", "nothing"});
+    EXPECT_EQ(r.out, "void\n");
+
+    // "@@" passes a literal "@"; the file is found through --base from another folder
+    r = run({"run", "--base", dir.path, "S", "GREET", "@@home"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "Hello, @home\n");
+}
+
+TEST_F(Tool, RunReportsTheErrorChain) {
+    dir.write("s.ztscr", kScript);
+    toolResult r = run({"run", "s", "fail", "Disk full"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "error: Error executing script \"fail\"\n"
+                     "  caused by: Error executing script \"throwerror(text)\"\n"
+                     "  caused by: Disk full\n");
+
+    r = run({"run", "missing", "f"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err.rfind("error: File ", 0), 0u) << r.err;
+    EXPECT_NE(r.err.find("missing.ztsscr not found!"), std::string::npos) << r.err;
+
+    r = run({"run", "s", "nosuchfunction"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("error: Function \"nosuchfunction\" not found in file"), std::string::npos) << r.err;
+
+    // a statement factory that rejects its arguments: the assertion, then the error
+    dir.write("bad.ztscr", "scrdef f()\n  if(\"1\")\n");
+    r = run({"run", "bad", "f"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, "assertion: _if::createFrom: number of parameters < 2\n"
+                     "error: the script could not be built (see the assertion above)\n");
+}
+
+TEST_F(Tool, UsageErrorsExitWithTwo) {
+    dir.write("s.ztscr", kScript);
+    toolResult r = run({"run", "s", "greet", "@object"});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(r.err.find("host objects are not available yet"), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "");
+
+    r = run({"run", "--answer", "maybe", "s", "greet"});
+    EXPECT_EQ(r.exitCode, 2);
+    r = run({"run", "--answer", "retry", "s", "greet"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+
+    EXPECT_EQ(run({"run", "s"}).exitCode, 2);
+    EXPECT_EQ(run({"frobnicate"}).exitCode, 2);
+    EXPECT_EQ(run({}).exitCode, 2);
+    EXPECT_EQ(run({"run", "s$x", "greet"}).exitCode, 2);
+
+    r = run({"--help"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_NE(r.out.find("unscramble"), std::string::npos);
+    r = run({"--version"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out.rfind("ztscript ", 0), 0u);
+}
+
+TEST_F(Tool, CheckReportsEveryFailure) {
+    dir.write("good.ztscr", kScript);
+    toolResult r = run({"check", "good.ztscr"});
+    EXPECT_EQ(r.exitCode, 0) << r.out;
+    EXPECT_EQ(r.out, "good.ztscr: ok (4 functions)\n");
+
+    dir.write("bad.ztscr", "scrdef a()\n  return(\"x\")\n"
+                           "scrdef b()\n  nosuch(\"x\")\n"
+                           "scrdef c(inout<int> n)\n  return(n)\n"
+                           "scrdef d()\n  if(\"1\")\n"
+                           "scrdef e f()\n  return(\"hidden\")\n");
+    r = run({"check", "bad.ztscr", "good.ztscr", "none.ztscr"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, "bad.ztscr:9: the function name \"e f\" contains a blank: this definition and every later one "
+                     "of the file are not read\n"
+                     "bad.ztscr: function b: Error parsing nosuch(\"x\")\n"
+                     "bad.ztscr: function c: parameter 1: Error parsing parametertype \"inout\"\n"
+                     "bad.ztscr: function d: the script could not be built; assertion: _if::createFrom: number of "
+                     "parameters < 2\n"
+                     "good.ztscr: ok (4 functions)\n"
+                     "none.ztscr: cannot read the file\n");
+}
+
+TEST_F(Tool, ScrambleRoundTrip) {
+    dir.write("s.ztscr", kScript);
+    toolResult r = run({"scramble", "s.ztscr", "t.ztsscr"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::string scrambled = readAll(dir.path + "t.ztsscr");
+    EXPECT_EQ(scrambled.size(), std::string(kScript).size());
+    EXPECT_NE(scrambled, kScript);
+
+    r = run({"run", "t", "greet", "again"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "Hello, again\n");
+    EXPECT_EQ(run({"check", "t.ztsscr"}).exitCode, 0);
+
+    ASSERT_EQ(run({"unscramble", "t.ztsscr", "back.txt"}).exitCode, 0);
+    EXPECT_EQ(readAll(dir.path + "back.txt"), kScript);
+    EXPECT_EQ(run({"scramble", "absent.ztscr", "x.ztsscr"}).exitCode, 1);
+}
+
+TEST_F(Tool, TestRunnerReportsPassesAndFailures) {
+    dir.write("t.ztscr", std::string(kScript) +
+                             "// test greet(\"you\") -> Hello, you\n"     // 9
+                             "// test greet(\"you\") -> Hello, me\n"      // 10
+                             "// test sum(\"1\", \"2\") => int: 3\n"      // 11
+                             "// test sum(\"1\", \"2\") => string: 3\n"   // 12
+                             "// test nothing() => void\n"                // 13
+                             "// test fail(\"boom\") !> boom\n"           // 14
+                             "// test fail(\"boom\") !> bang\n"           // 15
+                             "// test greet() !> anything\n"              // 16
+                             "// test sum(\"1\", \"2\" -> 3\n");          // 17
+    toolResult r = run({"test", "t.ztscr"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, "PASS t.ztscr:9 greet(\"you\")\n"
+                     "FAIL t.ztscr:10 greet(\"you\"): expected \"Hello, me\", got \"Hello, you\"\n"
+                     "PASS t.ztscr:11 sum(\"1\", \"2\")\n"
+                     "FAIL t.ztscr:12 sum(\"1\", \"2\"): expected string: \"3\", got int: \"3\"\n"
+                     "PASS t.ztscr:13 nothing()\n"
+                     "PASS t.ztscr:14 fail(\"boom\")\n"
+                     "FAIL t.ztscr:15 fail(\"boom\"): expected an error containing \"bang\", got another error\n"
+                     "    error: Error executing script \"fail\"\n"
+                     "    caused by: Error executing script \"throwerror(text)\"\n"
+                     "    caused by: boom\n"
+                     "FAIL t.ztscr:16 greet(): expected an error containing \"anything\", got string: Hello, world\n"
+                     "FAIL t.ztscr:17: malformed test comment: \",\" or \")\" expected after an argument\n"
+                     "4 passed, 5 failed\n");
+
+    // assertion reports come with the failing test
+    dir.write("a.ztscr", "scrdef f()\n  if(\"1\")\n// test f() -> x\n");
+    r = run({"test", "a.ztscr"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, "FAIL a.ztscr:3 f(): expected \"x\", got an error\n"
+                     "    assertion: _if::createFrom: number of parameters < 2\n"
+                     "    error: the script could not be built (see the assertion above)\n"
+                     "0 passed, 1 failed\n");
+
+    dir.write("ok.ztscr", std::string(kScript) + "// test sum(\"40\", \"2\") -> 42\n");
+    r = run({"test", "ok.ztscr"});
+    EXPECT_EQ(r.exitCode, 0) << r.out;
+    EXPECT_EQ(r.out, "PASS ok.ztscr:9 sum(\"40\", \"2\")\n1 passed, 0 failed\n");
+
+    // a file without tests fails, and so does a run of nothing but such files
+    dir.write("none.ztscr", kScript);
+    r = run({"test", "none.ztscr"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, "FAIL none.ztscr: no tests found\n0 passed, 1 failed\n");
+    r = run({"test", "ok.ztscr", "none.ztscr", "readme.txt"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.out.find("FAIL readme.txt: not a script file"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("1 passed, 2 failed\n"), std::string::npos) << r.out;
+}
+
+TEST_F(Tool, TestRunnerKeepsFilesOfTheSameNameApart) {
+    // The second file is older than the first: the engine's cache alone would hand out the
+    // first file's function for it.
+    dir.write("one/same.ztscr", "scrdef f()\n  return(\"one\")\n// test f() -> one\n");
+    dir.write("two/Same.ztscr", "scrdef f()\n  return(\"two\")\n// test f() -> two\n");
+    fs::last_write_time(dir.path + "two/Same.ztscr",
+                        fs::last_write_time(dir.path + "one/same.ztscr") - std::chrono::hours(1));
+    toolResult r = run({"test", "one/same.ztscr", "two/Same.ztscr"});
+    EXPECT_EQ(r.exitCode, 0) << r.out;
+    EXPECT_EQ(r.out, "PASS one/same.ztscr:3 f()\nPASS two/Same.ztscr:3 f()\n2 passed, 0 failed\n");
+}
+
+} // namespace

@@ -1,0 +1,635 @@
+// Dates, times and timestamps of the utility library, and the date and time statements.
+#include "testlib.h"
+#include "ztmodules.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <ctime>
+
+// Inside namespace zt, "time" names zt::time rather than the C library's function.
+namespace zt {
+
+inline void PrintTo(const date& d, std::ostream* os) { *os << d.toString().toUtf8(); }
+inline void PrintTo(const time& t, std::ostream* os) { *os << t.toString().toUtf8(); }
+inline void PrintTo(const timestamp& t, std::ostream* os) { *os << t.toString().toUtf8(); }
+
+namespace {
+
+using namespace zt::script;
+
+date parseDate(const char16_t* text) {
+    date d;
+    EXPECT_TRUE(date::fromString(text, d)) << zt::string(text).toUtf8();
+    return d;
+}
+
+// ---------------------------------------------------------------------------------------------
+// date: fields, validity, range
+
+TEST(Date, FieldsAndValidity) {
+    date d(2024, 2, 29);
+    EXPECT_EQ(d.year(), 2024);
+    EXPECT_EQ(d.month(), 2);
+    EXPECT_EQ(d.dayOfMonth(), 29);
+    EXPECT_EQ(date().toString(), u"1970-01-01");
+
+    EXPECT_TRUE(date::isValid(2000, 2, 29));  // divisible by 400
+    EXPECT_FALSE(date::isValid(1900, 2, 29)); // divisible by 100 only
+    EXPECT_FALSE(date::isValid(2023, 2, 29));
+    EXPECT_TRUE(date::isValid(2024, 2, 29));
+    EXPECT_FALSE(date::isValid(2024, 4, 31));
+    EXPECT_FALSE(date::isValid(2024, 13, 1));
+    EXPECT_FALSE(date::isValid(2024, 0, 1));
+    EXPECT_FALSE(date::isValid(2024, 1, 0));
+    EXPECT_TRUE(date::isValid(1, 1, 1));
+    EXPECT_TRUE(date::isValid(9999, 12, 31));
+    EXPECT_FALSE(date::isValid(0, 12, 31));
+    EXPECT_FALSE(date::isValid(10000, 1, 1));
+
+    EXPECT_EQ(date::daysInMonth(2024, 2), 29);
+    EXPECT_EQ(date::daysInMonth(2100, 2), 28);
+    EXPECT_EQ(date::daysInMonth(2023, 11), 30);
+    EXPECT_EQ(date::daysInMonth(2023, 12), 31);
+    EXPECT_EQ(date::daysInMonth(2023, 13), 0);
+
+    EXPECT_THROW(date(2023, 2, 29), zt::dateTimeException);
+    EXPECT_THROW(date(0, 1, 1), zt::dateTimeException);
+}
+
+TEST(Date, DayOfWeekAndDayOfYear) {
+    EXPECT_EQ(date(2024, 1, 1).dayOfWeek(), 0); // Monday
+    EXPECT_EQ(date(2024, 1, 7).dayOfWeek(), 6); // Sunday
+    EXPECT_EQ(date(1970, 1, 1).dayOfWeek(), 3); // Thursday
+    EXPECT_EQ(date(2000, 2, 29).dayOfWeek(), 1);
+    EXPECT_EQ(date(1, 1, 1).dayOfWeek(), 0); // proleptic Gregorian
+    EXPECT_EQ(date(1582, 10, 4).dayOfWeek(), 0);
+
+    EXPECT_EQ(date(2024, 1, 1).dayOfYear(), 1);
+    EXPECT_EQ(date(2024, 3, 1).dayOfYear(), 61);
+    EXPECT_EQ(date(2023, 3, 1).dayOfYear(), 60);
+    EXPECT_EQ(date(2024, 12, 31).dayOfYear(), 366);
+    EXPECT_EQ(date(2023, 12, 31).dayOfYear(), 365);
+}
+
+TEST(Date, IsoWeeksAroundTheNewYear) {
+    struct sample {
+        date d;
+        int week, weekYear;
+    };
+    const sample samples[] = {
+        {date(2020, 12, 31), 53, 2020}, {date(2021, 1, 1), 53, 2020}, {date(2021, 1, 3), 53, 2020},
+        {date(2021, 1, 4), 1, 2021},    {date(2019, 12, 29), 52, 2019}, {date(2019, 12, 30), 1, 2020},
+        {date(2018, 12, 31), 1, 2019},  {date(2016, 1, 3), 53, 2015},   {date(2016, 1, 4), 1, 2016},
+        {date(2024, 12, 30), 1, 2025},  {date(2026, 12, 31), 53, 2026}, {date(2021, 12, 31), 52, 2021},
+        {date(2024, 6, 15), 24, 2024},  {date(1, 1, 1), 1, 1},          {date(9999, 12, 31), 52, 9999},
+    };
+    for (const auto& s : samples) {
+        EXPECT_EQ(s.d.weekOfYear(), s.week) << s.d.toString().toUtf8();
+        EXPECT_EQ(s.d.weekYear(), s.weekYear) << s.d.toString().toUtf8();
+    }
+}
+
+TEST(Date, IsoWeeksAreConsistentDayByDay) {
+    // Weeks change only on Mondays, count up by one within a week-year, and week 1 holds 4 January.
+    date d(1999, 1, 1);
+    int prevWeek = d.weekOfYear(), prevYear = d.weekYear();
+    for (d += zt::days(1); d < date(2032, 1, 1); d += zt::days(1)) {
+        const int week = d.weekOfYear(), wy = d.weekYear();
+        if (d.dayOfWeek() != 0) {
+            ASSERT_EQ(week, prevWeek) << d.toString().toUtf8();
+            ASSERT_EQ(wy, prevYear) << d.toString().toUtf8();
+        } else if (wy == prevYear) {
+            ASSERT_EQ(week, prevWeek + 1) << d.toString().toUtf8();
+        } else {
+            ASSERT_EQ(wy, prevYear + 1) << d.toString().toUtf8();
+            ASSERT_EQ(week, 1) << d.toString().toUtf8();
+            ASSERT_TRUE(prevWeek == 52 || prevWeek == 53) << d.toString().toUtf8();
+        }
+        if (d.month() == 1 && d.dayOfMonth() == 4) {
+            ASSERT_EQ(week, 1) << d.toString().toUtf8();
+        }
+        prevWeek = week;
+        prevYear = wy;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// date arithmetic
+
+TEST(DateArithmetic, MonthsAndYearsClampTheDay) {
+    EXPECT_EQ(date(2024, 1, 31) + zt::months(1), date(2024, 2, 29));
+    EXPECT_EQ(date(2023, 1, 31) + zt::months(1), date(2023, 2, 28));
+    EXPECT_EQ(date(2024, 3, 31) - zt::months(1), date(2024, 2, 29));
+    EXPECT_EQ(date(2024, 5, 31) + zt::months(-1), date(2024, 4, 30));
+    EXPECT_EQ(date(2024, 12, 31) + zt::months(2), date(2025, 2, 28));
+    EXPECT_EQ(date(2024, 1, 15) - zt::months(13), date(2022, 12, 15));
+    EXPECT_EQ(date(2024, 1, 15) + zt::months(24), date(2026, 1, 15));
+    EXPECT_EQ(date(2024, 2, 29) + zt::years(1), date(2025, 2, 28));
+    EXPECT_EQ(date(2024, 2, 29) + zt::years(4), date(2028, 2, 29));
+    EXPECT_EQ(date(2024, 2, 29) - zt::years(100), date(1924, 2, 29));
+    EXPECT_EQ(date(2000, 2, 29) + zt::years(100), date(2100, 2, 28));
+    EXPECT_EQ(zt::months(3) + date(2024, 11, 30), date(2025, 2, 28));
+    // Clamping is not remembered: two single steps differ from one double step.
+    EXPECT_EQ(date(2024, 1, 31) + zt::months(1) + zt::months(1), date(2024, 3, 29));
+    EXPECT_EQ(date(2024, 1, 31) + zt::months(2), date(2024, 3, 31));
+}
+
+TEST(DateArithmetic, DaysWeeksAndDifferences) {
+    EXPECT_EQ(date(2024, 2, 28) + zt::days(1), date(2024, 2, 29));
+    EXPECT_EQ(date(2024, 2, 28) + zt::days(2), date(2024, 3, 1));
+    EXPECT_EQ(date(2023, 2, 28) + zt::days(1), date(2023, 3, 1));
+    EXPECT_EQ(date(2024, 1, 1) - zt::days(1), date(2023, 12, 31));
+    EXPECT_EQ(date(2024, 12, 30) + zt::weeks(1), date(2025, 1, 6));
+    EXPECT_EQ(date(2024, 1, 3) - zt::weeks(2), date(2023, 12, 20));
+
+    EXPECT_EQ((date(2024, 3, 1) - date(2024, 2, 1)).count(), 29);
+    EXPECT_EQ((date(2025, 1, 1) - date(2024, 1, 1)).count(), 366);
+    EXPECT_EQ((date(2023, 1, 1) - date(2024, 1, 1)).count(), -365);
+    EXPECT_EQ((date(1970, 1, 1) - date(1, 1, 1)).count(), 719162);
+
+    date d(2024, 1, 31);
+    d += zt::months(1);
+    d -= zt::days(28);
+    EXPECT_EQ(d, date(2024, 2, 1));
+}
+
+TEST(DateArithmetic, LeavingTheRangeThrowsAndKeepsTheDate) {
+    date last(9999, 12, 31), first(1, 1, 1);
+    EXPECT_THROW(last += zt::days(1), zt::dateTimeException);
+    EXPECT_EQ(last, date(9999, 12, 31));
+    EXPECT_THROW(first -= zt::days(1), zt::dateTimeException);
+    EXPECT_THROW(first -= zt::months(1), zt::dateTimeException);
+    EXPECT_THROW(first += zt::years(INT_MAX), zt::dateTimeException);
+    EXPECT_THROW(first += zt::months(INT_MIN), zt::dateTimeException);
+    EXPECT_THROW(first += zt::weeks(INT_MAX), zt::dateTimeException);
+    EXPECT_THROW(first += zt::days(INT_MIN), zt::dateTimeException);
+    EXPECT_EQ(first, date(1, 1, 1));
+    EXPECT_EQ(date(9999, 1, 31) + zt::months(11), date(9999, 12, 31));
+    EXPECT_EQ(date(1, 12, 31) - zt::days(364), date(1, 1, 1));
+}
+
+TEST(DateArithmetic, Comparisons) {
+    const date a(2024, 2, 28), b(2024, 2, 29), c(2024, 2, 29);
+    EXPECT_TRUE(a < b);
+    EXPECT_FALSE(b < a);
+    EXPECT_FALSE(b < c);
+    EXPECT_TRUE(b == c);
+    EXPECT_TRUE(a != b);
+    EXPECT_TRUE(a <= b && b <= c);
+    EXPECT_TRUE(b > a && b >= c);
+    EXPECT_TRUE(date(1999, 12, 31) < date(2000, 1, 1));
+
+    const time t1(8, 0, 0), t2(8, 0, 0, 1);
+    EXPECT_TRUE(t1 < t2);
+    EXPECT_FALSE(t1 == t2);
+    EXPECT_TRUE(t2 >= t1);
+    EXPECT_EQ((t2 - t1).count(), 1);
+
+    const timestamp s1(a, time(23, 59, 59, 999)), s2(b);
+    EXPECT_TRUE(s1 < s2);
+    EXPECT_EQ((s2 - s1).count(), 1);
+    EXPECT_TRUE(timestamp::fromTimer(5) == timestamp::fromTimer(5));
+    EXPECT_TRUE(timestamp::fromTimer(-5) < timestamp::fromTimer(5));
+}
+
+// ---------------------------------------------------------------------------------------------
+// time and timestamp
+
+TEST(Time, FieldsAndFixedTimes) {
+    const time t(13, 45, 30, 250);
+    EXPECT_EQ(t.hour(), 13);
+    EXPECT_EQ(t.minute(), 45);
+    EXPECT_EQ(t.second(), 30);
+    EXPECT_EQ(t.millisecond(), 250);
+    EXPECT_EQ(t.minuteOfDay(), 13 * 60 + 45);
+    EXPECT_EQ(t.secondOfDay(), (13 * 60 + 45) * 60 + 30);
+    EXPECT_EQ(t.msecOfDay(), ((13 * 60 + 45) * 60 + 30) * 1000 + 250);
+    EXPECT_EQ(time::fromMsecOfDay(t.msecOfDay()), t);
+
+    EXPECT_THROW(time(24, 0, 0), zt::dateTimeException);
+    EXPECT_THROW(time(0, 60, 0), zt::dateTimeException);
+    EXPECT_THROW(time(0, 0, 60), zt::dateTimeException);
+    EXPECT_THROW(time(0, 0, 0, 1000), zt::dateTimeException);
+    EXPECT_THROW(time::fromMsecOfDay(time::msPerDay), zt::dateTimeException);
+    EXPECT_THROW(time::fromMsecOfDay(-1), zt::dateTimeException);
+
+    EXPECT_EQ(time::daystart(), time(0, 0, 0));
+    EXPECT_EQ(time::lunchtime(), time(12, 0, 0));
+    EXPECT_EQ(time::midnight(), time(23, 59, 59, 999));
+    EXPECT_EQ(date::tarvineIniDate(), date(1900, 1, 1));
+}
+
+TEST(Timestamp, PartsAroundTheEpoch) {
+    const timestamp before(date(1969, 12, 31), time(23, 59, 59, 999));
+    EXPECT_EQ(before.timer(), -1);
+    EXPECT_EQ(before.datePart(), date(1969, 12, 31));
+    EXPECT_EQ(before.timePart(), time(23, 59, 59, 999));
+    EXPECT_EQ(before.toString(), u"1969-12-31 23:59:59.999");
+
+    const timestamp t = timestamp::fromTimer(1709164800000 + 3723004); // 2024-02-29 01:02:03.004
+    EXPECT_EQ(t.datePart(), date(2024, 2, 29));
+    EXPECT_EQ(t.timePart(), time(1, 2, 3, 4));
+    EXPECT_EQ(timestamp(t.datePart(), t.timePart()), t);
+    EXPECT_EQ(timestamp(date(1, 1, 1)).datePart(), date(1, 1, 1));
+
+    // Calendar units move the date and keep the time of day.
+    EXPECT_EQ(t + zt::years(1), timestamp(date(2025, 2, 28), time(1, 2, 3, 4)));
+    EXPECT_EQ(t - zt::months(1), timestamp(date(2024, 1, 29), time(1, 2, 3, 4)));
+    EXPECT_EQ(t + std::chrono::hours(23), timestamp(date(2024, 3, 1), time(0, 2, 3, 4)));
+}
+
+TEST(Clock, TodayAndNowFollowTheLocalClock) {
+    // Compare with the C library's local calendar; repeat if the day changed meanwhile.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const std::time_t t0 = std::time(nullptr);
+        const date today = date::today();
+        const timestamp now = timestamp::now();
+        const std::time_t t1 = std::time(nullptr);
+        std::tm a{}, b{};
+        localtime_r(&t0, &a);
+        localtime_r(&t1, &b);
+        if (a.tm_yday != b.tm_yday) continue;
+        EXPECT_EQ(today, date(a.tm_year + 1900, a.tm_mon + 1, a.tm_mday));
+        EXPECT_EQ(now.datePart(), today);
+        EXPECT_EQ(date::thisYear(), date(a.tm_year + 1900, 1, 1));
+        const int nowSeconds = now.timePart().secondOfDay();
+        EXPECT_GE(nowSeconds, (a.tm_hour * 60 + a.tm_min) * 60 + a.tm_sec);
+        EXPECT_LE(nowSeconds, (b.tm_hour * 60 + b.tm_min) * 60 + b.tm_sec);
+        return;
+    }
+    FAIL() << "the day kept changing";
+}
+
+// ---------------------------------------------------------------------------------------------
+// Text forms
+
+TEST(TextForms, DatesRoundTripAndRejectInvalidTexts) {
+    for (const date& d : {date(1, 1, 1), date(42, 3, 7), date(1999, 12, 31), date(2024, 2, 29), date(9999, 12, 31)}) {
+        date back;
+        ASSERT_TRUE(date::fromString(d.toString(), back)) << d.toString().toUtf8();
+        EXPECT_EQ(back, d);
+    }
+    EXPECT_EQ(date(42, 3, 7).toString(), u"0042-03-07");
+    EXPECT_EQ(parseDate(u"2024-2-5"), date(2024, 2, 5));
+    EXPECT_EQ(parseDate(u" \t2024-02-05 "), date(2024, 2, 5));
+
+    const date keep(2000, 1, 1);
+    for (const char16_t* bad : {u"", u"  ", u"2023-02-29", u"2024-13-01", u"2024-00-10", u"2024-01-00", u"24-01-01",
+                                u"0000-01-01", u"20240-01-01", u"2024-001-01", u"2024/01/01", u"2024-01-01x",
+                                u"2024-01-01 12:00", u"+2024-01-01", u"2024 -01-01", u"2024-01-"}) {
+        date d = keep;
+        EXPECT_FALSE(date::fromString(bad, d)) << zt::string(bad).toUtf8();
+        EXPECT_EQ(d, keep);
+    }
+}
+
+TEST(TextForms, TimesShowMillisecondsOnlyWhenSet) {
+    EXPECT_EQ(time(8, 5, 3).toString(), u"08:05:03");
+    EXPECT_EQ(time(8, 5, 3, 120).toString(), u"08:05:03.120");
+    EXPECT_EQ(time(23, 59, 59, 1).toString(), u"23:59:59.001");
+
+    time t;
+    ASSERT_TRUE(time::fromString(u"08:05:03.120", t));
+    EXPECT_EQ(t, time(8, 5, 3, 120));
+    ASSERT_TRUE(time::fromString(u"8:05:03.5", t));
+    EXPECT_EQ(t, time(8, 5, 3, 500));
+    ASSERT_TRUE(time::fromString(u"8:05", t));
+    EXPECT_EQ(t, time(8, 5, 0));
+    ASSERT_TRUE(time::fromString(u" 23:59:59.999\t", t));
+    EXPECT_EQ(t, time::midnight());
+
+    const time keep(1, 2, 3);
+    for (const char16_t* bad : {u"", u"12", u"24:00:00", u"12:60:00", u"12:00:60", u"12:00:00.1234", u"12:0:00",
+                                u"12:00:", u"12:00:00.", u"-1:00:00", u"123:00:00", u"12.00.00", u"12:00:00 pm"}) {
+        time x = keep;
+        EXPECT_FALSE(time::fromString(bad, x)) << zt::string(bad).toUtf8();
+        EXPECT_EQ(x, keep);
+    }
+}
+
+TEST(TextForms, Timestamps) {
+    const timestamp t(date(2024, 2, 29), time(23, 59, 59, 999));
+    EXPECT_EQ(t.toString(), u"2024-02-29 23:59:59.999");
+    EXPECT_EQ(timestamp(date(2024, 2, 29), time(8, 0, 0)).toString(), u"2024-02-29 08:00:00");
+
+    timestamp back;
+    ASSERT_TRUE(timestamp::fromString(t.toString(), back));
+    EXPECT_EQ(back, t);
+    ASSERT_TRUE(timestamp::fromString(u"2024-02-29T08:00:00", back));
+    EXPECT_EQ(back, timestamp(date(2024, 2, 29), time(8, 0, 0)));
+    ASSERT_TRUE(timestamp::fromString(u"2024-02-29", back));
+    EXPECT_EQ(back, timestamp(date(2024, 2, 29)));
+
+    const timestamp keep = timestamp::fromTimer(12345);
+    for (const char16_t* bad : {u"", u"2024-02-29X08:00:00", u"2024-02-29T", u"2024-02-29 25:00:00",
+                                u"2024-02-30 00:00:00", u"2024-02-29T 08:00:00", u"08:00:00", u"2024-02-29 08:00:00x"}) {
+        timestamp x = keep;
+        EXPECT_FALSE(timestamp::fromString(bad, x)) << zt::string(bad).toUtf8();
+        EXPECT_EQ(x, keep);
+    }
+}
+
+TEST(TextForms, Dtconvert) {
+    EXPECT_EQ(zt::dtconvert(7, 2), u"07");
+    EXPECT_EQ(zt::dtconvert(42, 4), u"0042");
+    EXPECT_EQ(zt::dtconvert(2024, 4), u"2024");
+    EXPECT_EQ(zt::dtconvert(123, 2), u"123");
+    EXPECT_EQ(zt::dtconvert(0, 2), u"00");
+    EXPECT_EQ(zt::dtconvert(-5, 3), u"-05");
+    EXPECT_EQ(zt::dtconvert(INT_MIN, 1), u"-2147483648");
+}
+
+TEST(TextForms, ConversionManagerKnowsTheDateTypes) {
+    zt::genericValue text = zt::genericValue::of(zt::string(u"2024-02-29 08:30:00"));
+    timestamp ts;
+    ASSERT_TRUE(text.get(ts));
+    EXPECT_EQ(ts, timestamp(date(2024, 2, 29), time(8, 30, 0)));
+    date d;
+    EXPECT_FALSE(text.get(d)); // a timestamp text is not a date text
+    time t;
+    EXPECT_FALSE(text.get(t));
+
+    // Writing a date into a value that holds text keeps the text type.
+    zt::genericValue v = zt::genericValue::of(zt::string(u"x"));
+    ASSERT_TRUE(v.set(date(2024, 2, 5)));
+    ASSERT_TRUE(v.is<zt::string>());
+    EXPECT_EQ(*v.constPtrTo<zt::string>(), u"2024-02-05");
+    ASSERT_TRUE(v.set(time(7, 0, 0, 5)));
+    EXPECT_EQ(*v.constPtrTo<zt::string>(), u"07:00:00.005");
+
+    // Between the three types.
+    zt::genericValue stamp = zt::genericValue::of(timestamp(date(2024, 2, 29), time(8, 30, 0)));
+    ASSERT_TRUE(stamp.get(d));
+    EXPECT_EQ(d, date(2024, 2, 29));
+    ASSERT_TRUE(stamp.get(t));
+    EXPECT_EQ(t, time(8, 30, 0));
+    zt::genericValue day = zt::genericValue::of(date(2024, 2, 29));
+    ASSERT_TRUE(day.get(ts));
+    EXPECT_EQ(ts, timestamp(date(2024, 2, 29)));
+    EXPECT_FALSE(day.get(t));
+
+    zt::genericValue bad = zt::genericValue::of(zt::string(u"2024-02-30"));
+    EXPECT_FALSE(bad.get(d));
+    int n = 0;
+    EXPECT_FALSE(day.get(n));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Statements
+
+class DateStatements : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { testlib::install(); }
+
+    genericValue run(const zt::string& text) {
+        clonePtr<statement> st(statement::createFrom(text, 0));
+        EXPECT_TRUE(st) << text.toUtf8();
+        genericValue result;
+        if (st) st->exec(context, result);
+        return result;
+    }
+    int runInt(const zt::string& text) {
+        genericValue v = run(text);
+        EXPECT_TRUE(v.is<int>()) << text.toUtf8() << " gives " << scriptTypeNameOf(v).toUtf8();
+        int n = -1;
+        v.get(n);
+        return n;
+    }
+    zt::string runText(const zt::string& text) {
+        genericValue v = run(text);
+        EXPECT_TRUE(v.is<zt::string>()) << text.toUtf8();
+        zt::string s;
+        v.get(s);
+        return s;
+    }
+    // The text of the execution failure of text, or "(no exception)".
+    std::string failure(const zt::string& text) {
+        try {
+            run(text);
+        } catch (const zt::exception& e) {
+            return testlib::chainText(e);
+        }
+        return "(no exception)";
+    }
+    // The assertion reports of a rejected statement text.
+    std::vector<std::string> rejected(const zt::string& text) {
+        testlib::assertCollector reports;
+        bool thrownFalse = false;
+        try {
+            clonePtr<statement> st(statement::createFrom(text, 0));
+        } catch (bool b) {
+            thrownFalse = !b;
+        }
+        EXPECT_TRUE(thrownFalse) << text.toUtf8();
+        return reports.reports;
+    }
+
+    scriptcontext context;
+};
+
+TEST_F(DateStatements, PartsOfADate) {
+    EXPECT_EQ(runInt(u"date_year(\"2021-01-03\")"), 2021);
+    EXPECT_EQ(runInt(u"date_month(\"2021-01-03\")"), 1);
+    EXPECT_EQ(runInt(u"date_dayofmonth(\"2021-01-03\")"), 3);
+    EXPECT_EQ(runInt(u"date_weekofyear(\"2021-01-03\")"), 53);
+    EXPECT_EQ(runInt(u"date_weekofyear(\"2021-01-04\")"), 1);
+    EXPECT_EQ(runInt(u"date_dayofyear(\"2024-12-31\")"), 366);
+    EXPECT_EQ(runInt(u"DATE_DayOfWeek(\"2024-01-01\")"), 1); // Monday
+    EXPECT_EQ(runInt(u"date_dayofweek(\"2021-01-03\")"), 7); // Sunday
+    EXPECT_EQ(runInt(u"date_year(today())"), date::today().year());
+}
+
+TEST_F(DateStatements, DateArgumentsConvertFromOtherTypes) {
+    context.createVariable(scString(u"stamp"), genericValue::of(timestamp(date(2024, 2, 29), time(23, 0, 0))));
+    context.createVariable(scString(u"day"), genericValue::of(date(2023, 7, 9)));
+    EXPECT_EQ(runInt(u"date_dayofmonth(stamp)"), 29);
+    EXPECT_EQ(runInt(u"date_month(day)"), 7);
+    EXPECT_EQ(runText(u"date_aslocalestring(stamp)"), u"29.02.2024");
+}
+
+TEST_F(DateStatements, InvalidDatesFailWhenRun) {
+    context.createVariable(scString(u"number"), genericValue::of(12));
+    context.createVariable(scString(u"nothing"), genericValue());
+    for (const char16_t* text : {u"date_year(\"2023-02-29\")", u"date_month(\"today\")", u"date_dayofweek(number)",
+                                 u"date_weekofyear(nothing)", u"date_assybasedate(\"31.12.2024\")"}) {
+        EXPECT_NE(failure(text).find("Missing or invalid date-provider"), std::string::npos) << failure(text);
+    }
+    // A failing nested statement keeps its own message.
+    EXPECT_NE(failure(u"date_year(tfail(\"inner\"))").find("failed inner"), std::string::npos);
+}
+
+TEST_F(DateStatements, DateTexts) {
+    EXPECT_EQ(runText(u"date_assybasedate(\"2024-2-5\")"), u"'2024-02-05'");
+    EXPECT_EQ(runText(u"date_aslocalestring(\"2024-2-5\")"), u"05.02.2024");
+    EXPECT_EQ(runText(u"date_assybasedate(\"0042-11-30\")"), u"'0042-11-30'");
+    EXPECT_EQ(runText(u"date_aslocalestring(\"0042-11-30\")"), u"30.11.0042");
+}
+
+TEST_F(DateStatements, StaticDatesKeepATypedResult) {
+    genericValue v = run(u"today()");
+    ASSERT_TRUE(v.is<date>());
+    EXPECT_EQ(*v.constPtrTo<date>(), date::today());
+    EXPECT_EQ(*run(u"tarvineinidate()").constPtrTo<date>(), date(1900, 1, 1));
+
+    clonePtr<statement> st(statement::createFrom(u"tarvineIniDate()", 0));
+    ASSERT_TRUE(st);
+    genericValue text = genericValue::of(zt::string(u"old"));
+    st->exec(context, text);
+    ASSERT_TRUE(text.is<zt::string>());
+    EXPECT_EQ(*text.constPtrTo<zt::string>(), u"1900-01-01");
+
+    genericValue number = genericValue::of(5);
+    EXPECT_THROW(st->exec(context, number), scriptExecException);
+    EXPECT_EQ(*number.constPtrTo<int>(), 5);
+}
+
+TEST_F(DateStatements, CreationErrors) {
+    EXPECT_EQ(rejected(u"date_year()"),
+              (std::vector<std::string>{"infoOfDate::createFrom: number of parameters < 1"}));
+    EXPECT_EQ(rejected(u"date_assybasedate()"),
+              (std::vector<std::string>{"dateAsString::createFrom: number of parameters < 1"}));
+    EXPECT_EQ(rejected(u"date_month(nosuchstatement(1))"),
+              (std::vector<std::string>{"infoOfDate::createFrom: error parsing \"nosuchstatement(1)\""}));
+    EXPECT_EQ(rejected(u"date_aslocalestring(nosuchstatement(1))"),
+              (std::vector<std::string>{"dateAsString::createFrom: error parsing \"nosuchstatement(1)\""}));
+}
+
+TEST_F(DateStatements, ScriptTypeNames) {
+    EXPECT_EQ(scriptTypeNameOf(genericValue::of(date())), u"date");
+    EXPECT_EQ(scriptTypeNameOf(genericValue::of(time())), u"time");
+    EXPECT_EQ(scriptTypeNameOf(genericValue::of(timestamp())), u"timestamp");
+    zt::string text;
+    ASSERT_TRUE(valueToDisplayText(genericValue::of(date(2024, 2, 29)), text));
+    EXPECT_EQ(text, u"2024-02-29");
+}
+
+// ---------------------------------------------------------------------------------------------
+// Date calculation (the operators "add" and "subtract" with the type "date")
+
+class DateCalculation : public DateStatements {
+protected:
+    clonePtr<statement> make(std::vector<zt::string> types, std::vector<zt::string> params,
+                             modules::dateOperation op = modules::dateOperation::add) {
+        return clonePtr<statement>(modules::createDateCalculation(types, params, 0, op));
+    }
+    date calc(const char16_t* unit, const char16_t* start, const char16_t* quantity,
+              modules::dateOperation op = modules::dateOperation::add) {
+        clonePtr<statement> st = make({u"date", unit}, {start, quantity}, op);
+        genericValue result;
+        st->exec(context, result);
+        EXPECT_TRUE(result.is<date>());
+        date d;
+        result.get(d);
+        return d;
+    }
+    std::string runFailure(const clonePtr<statement>& st) {
+        genericValue result;
+        try {
+            st->exec(context, result);
+        } catch (const zt::exception& e) {
+            return testlib::chainText(e);
+        }
+        return "(no exception)";
+    }
+    std::vector<std::string> rejectedCalc(std::vector<zt::string> types, std::vector<zt::string> params) {
+        testlib::assertCollector reports;
+        bool thrownFalse = false;
+        try {
+            make(types, params);
+        } catch (bool b) {
+            thrownFalse = !b;
+        }
+        EXPECT_TRUE(thrownFalse);
+        return reports.reports;
+    }
+    static constexpr auto sub = modules::dateOperation::subtract;
+};
+
+TEST_F(DateCalculation, Units) {
+    EXPECT_EQ(calc(u"months", u"\"2024-01-31\"", u"\"1\""), date(2024, 2, 29));
+    EXPECT_EQ(calc(u"Months", u"\"2024-03-31\"", u"\"1\"", sub), date(2024, 2, 29));
+    EXPECT_EQ(calc(u"years", u"\"2024-02-29\"", u"\"1\""), date(2025, 2, 28));
+    EXPECT_EQ(calc(u"YEARS", u"\"2024-02-29\"", u"\"-4\"", sub), date(2028, 2, 29));
+    EXPECT_EQ(calc(u"weeks", u"\"2024-12-30\"", u"\"1\""), date(2025, 1, 6));
+    EXPECT_EQ(calc(u"days", u"\"2024-02-28\"", u"\"2\""), date(2024, 3, 1));
+    EXPECT_EQ(calc(u"days", u"\"2024-03-01\"", u"\"1\"", sub), date(2024, 2, 29));
+    EXPECT_EQ(calc(u"days", u"\"2024-03-01\"", u"\"-1\""), date(2024, 2, 29));
+
+    context.createVariable(scString(u"stamp"), genericValue::of(timestamp(date(2024, 1, 31), time(9, 0, 0))));
+    EXPECT_EQ(calc(u"months", u"stamp", u"\"13\""), date(2025, 2, 28));
+}
+
+TEST_F(DateCalculation, ClonesAreIndependent) {
+    clonePtr<statement> st = make({u"date", u"days"}, {u"\"2024-01-01\"", u"\"10\""});
+    clonePtr<statement> copy(st->clone());
+    st.reset();
+    genericValue result;
+    copy->exec(context, result);
+    EXPECT_EQ(*result.constPtrTo<date>(), date(2024, 1, 11));
+}
+
+TEST_F(DateCalculation, RunTimeFailures) {
+    EXPECT_NE(runFailure(make({u"date", u"workdays"}, {u"\"2024-01-01\"", u"\"1\""})).find("unsupported calctype"),
+              std::string::npos);
+    EXPECT_NE(runFailure(make({u"date", u"days"}, {u"\"2024-01-01\"", u"\"one\""})).find("unable to retrieve quantity"),
+              std::string::npos);
+    EXPECT_NE(runFailure(make({u"date", u"days"}, {u"\"2024-01-01\"", u"\"9999999999\""}))
+                  .find("unable to retrieve quantity"),
+              std::string::npos);
+    EXPECT_NE(runFailure(make({u"date", u"days"}, {u"\"2024-02-30\"", u"\"1\""})).find("unable to retrieve date"),
+              std::string::npos);
+    EXPECT_NE(runFailure(make({u"date", u"days"}, {u"\"9999-12-31\"", u"\"1\""})).find("date out of range"),
+              std::string::npos);
+    EXPECT_NE(runFailure(make({u"date", u"years"}, {u"\"0001-06-01\"", u"\"-2147483648\""}, sub))
+                  .find("date out of range"),
+              std::string::npos);
+    // The third argument is accepted and never evaluated.
+    EXPECT_EQ(runFailure(make({u"date", u"days"}, {u"\"2024-01-01\"", u"\"1\"", u"tfail(\"x\")"})),
+              "(no exception)");
+}
+
+TEST_F(DateCalculation, CreationErrors) {
+    EXPECT_EQ(rejectedCalc({u"date", u"days"}, {u"\"2024-01-01\""}),
+              (std::vector<std::string>{"dateCalculation::createFrom: number of parameters < 2"}));
+    EXPECT_EQ(rejectedCalc({u"date"}, {u"\"2024-01-01\"", u"\"1\""}),
+              (std::vector<std::string>{"dateCalculation::createFrom: missing second datatype"}));
+    EXPECT_EQ(rejectedCalc({u"date", u"hours"}, {u"\"2024-01-01\"", u"\"1\""}),
+              (std::vector<std::string>{"dateCalculation::createFrom: error parsing \"hours\""}));
+    EXPECT_EQ(rejectedCalc({u"date", u"days"}, {u"\"2024-01-01\"", u"nosuchstatement(1)"}),
+              (std::vector<std::string>{"dateCalculation::createFrom: error parsing \"nosuchstatement(1)\""}));
+    EXPECT_EQ(rejectedCalc({u"date", u"days"}, {u"\"2024-01-01\"", u"\"1\"", u"nosuchstatement(1)"}),
+              (std::vector<std::string>{"dateCalculation::createFrom: error parsing \"nosuchstatement(1)\""}));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Time statements
+
+TEST_F(DateStatements, PartsOfATime) {
+    EXPECT_EQ(runInt(u"time_hour(\"13:45:30.250\")"), 13);
+    EXPECT_EQ(runInt(u"time_minute(\"13:45:30.250\")"), 45);
+    EXPECT_EQ(runInt(u"time_second(\"13:45:30.250\")"), 30);
+    EXPECT_EQ(runInt(u"time_minuteofday(\"13:45:30.250\")"), 825);
+    EXPECT_EQ(runInt(u"time_secondofday(\"13:45:30.250\")"), 49530);
+    EXPECT_EQ(runInt(u"time_secondofday(midnight())"), 86399);
+    EXPECT_EQ(runInt(u"time_hour(lunchtime())"), 12);
+    EXPECT_EQ(runInt(u"time_minuteofday(daystart())"), 0);
+
+    context.createVariable(scString(u"stamp"), genericValue::of(timestamp(date(2024, 2, 29), time(23, 7, 0))));
+    EXPECT_EQ(runInt(u"time_minute(stamp)"), 7);
+
+    for (const char16_t* text : {u"time_hour(\"24:00:00\")", u"time_minute(\"2024-01-01\")"})
+        EXPECT_NE(failure(text).find("Missing or invalid time-provider"), std::string::npos) << failure(text);
+
+    EXPECT_EQ(rejected(u"time_hour()"), (std::vector<std::string>{"infoOfTime::createFrom: number of parameters < 1"}));
+    EXPECT_EQ(rejected(u"time_second(nosuchstatement(1))"),
+              (std::vector<std::string>{"infoOfTime::createFrom: error parsing \"nosuchstatement(1)\""}));
+
+    genericValue v = run(u"Lunchtime()");
+    ASSERT_TRUE(v.is<time>());
+    EXPECT_EQ(*v.constPtrTo<time>(), time(12, 0, 0));
+}
+
+} // namespace
+
+} // namespace zt

@@ -1,0 +1,391 @@
+// Host object interfaces: names, smart pointers, script values as objects, object references
+// in values and their conversion to bool.
+#include "testhost.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+using namespace zt::intrface;
+using testhost::unknownptr;
+
+namespace {
+
+// Counts const and non-const queries separately (the plain test objects forward const to
+// non-const, which would hide the difference).
+class queryCounter : public testhost::hostObject<fieldaccess> {
+public:
+    explicit queryCounter(testhost::tracker& owner) : hostObject(owner) {}
+    int queryInterface(const char16_t* name, unknown*& out) const override {
+        ++constQueries;
+        return const_cast<queryCounter*>(this)->hostObject::queryInterface(name, out);
+    }
+    int queryInterface(const char16_t* name, unknown*& out) override {
+        ++mutableQueries;
+        return hostObject::queryInterface(name, out);
+    }
+    mutable unsigned constQueries = 0;
+    unsigned mutableQueries = 0;
+
+    bool hasField(const zt::string&) override { return false; }
+    bool getField(const zt::string&, zt::genericValue&) override { return false; }
+    bool getField(const zt::string&, zt::timestamp&) override { return false; }
+    bool getField(const zt::string&, zt::time&) override { return false; }
+    bool getField(const zt::string&, zt::date&) override { return false; }
+    bool getField(const zt::string&, zt::string&) override { return false; }
+    bool getField(const zt::string&, double&) override { return false; }
+    bool getField(const zt::string&, float&) override { return false; }
+    bool getField(const zt::string&, zt::ulong&) override { return false; }
+    bool getField(const zt::string&, unsigned int&) override { return false; }
+    bool getField(const zt::string&, unsigned short&) override { return false; }
+    bool getField(const zt::string&, zt::slong&) override { return false; }
+    bool getField(const zt::string&, int&) override { return false; }
+    bool getField(const zt::string&, short&) override { return false; }
+    bool getField(const zt::string&, bool&) override { return false; }
+    bool setField(const zt::string&, const zt::timestamp&) override { return false; }
+    bool setField(const zt::string&, const zt::time&) override { return false; }
+    bool setField(const zt::string&, const zt::date&) override { return false; }
+    bool setField(const zt::string&, const zt::string&) override { return false; }
+    bool setField(const zt::string&, double) override { return false; }
+    bool setField(const zt::string&, float) override { return false; }
+    bool setField(const zt::string&, zt::ulong) override { return false; }
+    bool setField(const zt::string&, unsigned int) override { return false; }
+    bool setField(const zt::string&, unsigned short) override { return false; }
+    bool setField(const zt::string&, zt::slong) override { return false; }
+    bool setField(const zt::string&, short) override { return false; }
+    bool setField(const zt::string&, bool) override { return false; }
+};
+
+std::u16string name(const char16_t* n) { return n; }
+
+} // namespace
+
+TEST(InterfaceNames, AreTheQualifiedTypeNames) {
+    EXPECT_EQ(name(interfaceName<unknown>()), u"zt::intrface::unknown");
+    EXPECT_EQ(name(interfaceName<fieldaccess>()), u"zt::intrface::fieldaccess");
+    EXPECT_EQ(name(interfaceName<arrayfieldaccess>()), u"zt::intrface::arrayfieldaccess");
+    EXPECT_EQ(name(interfaceName<propertyaccess>()), u"zt::intrface::propertyaccess");
+    EXPECT_EQ(name(interfaceName<triggerEvents>()), u"zt::intrface::triggerEvents");
+    EXPECT_EQ(name(interfaceName<restrictionsaccess>()), u"zt::intrface::restrictionsaccess");
+    EXPECT_EQ(name(interfaceName<relationaccess>()), u"zt::intrface::relationaccess");
+    EXPECT_EQ(name(interfaceName<transientdataaccess>()), u"zt::intrface::transientdataaccess");
+    EXPECT_EQ(name(interfaceName<messagesaccess>()), u"zt::intrface::messagesaccess");
+    EXPECT_EQ(name(interfaceName<forwardIterator>()), u"zt::intrface::forwardIterator");
+    // A host's own interface is named the same way.
+    EXPECT_EQ(name(interfaceName<testhost::marker>()), u"testhost::marker");
+}
+
+TEST(InterfaceNames, TypeNameWithKeywordDropsTheKeyword) {
+    EXPECT_EQ(interfaceNameFromTypeName("struct zt::intrface::fieldaccess"), u"zt::intrface::fieldaccess");
+    EXPECT_EQ(interfaceNameFromTypeName("class a::b"), u"a::b");
+}
+
+#if defined(__GNUC__) || defined(__clang__)
+// The engine calls the host only through these positions; a host compiled against them must
+// find each operation where the engine looks for it.
+TEST(InterfaceLayout, OperationsSitInTheirSlots) {
+    // Slots are counted from 1; the Itanium vtable has no destructor entries in unknown, so the
+    // n-th operation is at index n - 1.
+    auto slotOf = [](auto member) {
+        static_assert(sizeof(member) == 2 * sizeof(void*));
+        std::uintptr_t raw[2];
+        std::memcpy(raw, &member, sizeof(raw));
+        return static_cast<long>((raw[0] - 1) / sizeof(void*) + 1);
+    };
+    EXPECT_EQ(slotOf(&unknown::addRef), 1);
+    EXPECT_EQ(slotOf(&unknown::release), 2);
+    EXPECT_EQ(slotOf(static_cast<int (unknown::*)(const char16_t*, unknown*&) const>(&unknown::queryInterface)), 3);
+    EXPECT_EQ(slotOf(static_cast<int (unknown::*)(const char16_t*, unknown*&)>(&unknown::queryInterface)), 4);
+    EXPECT_EQ(slotOf(&fieldaccess::hasField), 5);
+    EXPECT_EQ(slotOf(static_cast<bool (fieldaccess::*)(const zt::string&, zt::genericValue&)>(&fieldaccess::getField)), 6);
+    EXPECT_EQ(slotOf(static_cast<bool (fieldaccess::*)(const zt::string&, zt::timestamp&)>(&fieldaccess::getField)), 7);
+    EXPECT_EQ(slotOf(static_cast<bool (fieldaccess::*)(const zt::string&, zt::string&)>(&fieldaccess::getField)), 10);
+    EXPECT_EQ(slotOf(static_cast<bool (fieldaccess::*)(const zt::string&, int&)>(&fieldaccess::getField)), 17);
+    EXPECT_EQ(slotOf(static_cast<bool (fieldaccess::*)(const zt::string&, bool&)>(&fieldaccess::getField)), 19);
+    EXPECT_EQ(slotOf(static_cast<bool (fieldaccess::*)(const zt::string&, const zt::timestamp&)>(&fieldaccess::setField)), 21);
+    EXPECT_EQ(slotOf(static_cast<bool (fieldaccess::*)(const zt::string&, zt::slong)>(&fieldaccess::setField)), 30);
+    EXPECT_EQ(slotOf(static_cast<bool (fieldaccess::*)(const zt::string&, bool)>(&fieldaccess::setField)), 32);
+    EXPECT_EQ(slotOf(&arrayfieldaccess::getArrayField), 5);
+    EXPECT_EQ(slotOf(&propertyaccess::setDisabled), 5);
+    EXPECT_EQ(slotOf(&propertyaccess::getLabel), 10);
+    EXPECT_EQ(slotOf(&triggerEvents::triggerFieldInfoChange), 6);
+    EXPECT_EQ(slotOf(&restrictionsaccess::setRestriction), 33);
+    EXPECT_EQ(slotOf(&restrictionsaccess::getRestriction), 34);
+    EXPECT_EQ(slotOf(&relationaccess::hasRelation), 5);
+    EXPECT_EQ(slotOf(&relationaccess::setRelation), 7);
+    EXPECT_EQ(slotOf(&relationaccess::getRelations), 9);
+    EXPECT_EQ(slotOf(&transientdataaccess::getTransientData), 7);
+    EXPECT_EQ(slotOf(&messagesaccess::addMessage), 5);
+    EXPECT_EQ(slotOf(&messagesaccess::removeMessage), 6);
+    EXPECT_EQ(slotOf(&forwardIterator::first), 5);
+    EXPECT_EQ(slotOf(&forwardIterator::next), 6);
+    EXPECT_EQ(slotOf(&forwardIterator::isEnd), 7);
+}
+#endif
+
+TEST(ScriptValueObject, AnswersOnlyUnknown) {
+    testhost::tracker host;
+    unknown* o = zt::ifimpl::wrapValue(zt::genericValue::of(zt::string(u"kept")));
+    ASSERT_NE(o, nullptr);
+    auto* impl = dynamic_cast<zt::ifimpl::gvObjectImpl*>(o);
+    ASSERT_NE(impl, nullptr);
+    EXPECT_EQ(impl->refCount(), 1u);
+
+    unknown* out = reinterpret_cast<unknown*>(0x1);
+    EXPECT_EQ(o->queryInterface(u"zt::intrface::fieldaccess", out), 0);
+    EXPECT_EQ(out, nullptr);
+    // The comparison takes the whole name: longer and shorter names are not accepted.
+    out = reinterpret_cast<unknown*>(0x1);
+    EXPECT_EQ(o->queryInterface(u"zt::intrface::unknownX", out), 0);
+    EXPECT_EQ(out, nullptr);
+    EXPECT_EQ(o->queryInterface(u"zt::intrface::unknow", out), 0);
+    EXPECT_EQ(o->queryInterface(u"zt::intrface::Unknown", out), 0);
+    EXPECT_EQ(impl->refCount(), 1u);
+
+    EXPECT_NE(o->queryInterface(u"zt::intrface::unknown", out), 0);
+    EXPECT_EQ(out, o);
+    EXPECT_EQ(impl->refCount(), 2u);
+    // The const query forwards to the same answer.
+    const unknown* constant = o;
+    unknown* out2 = nullptr;
+    EXPECT_NE(constant->queryInterface(u"zt::intrface::unknown", out2), 0);
+    EXPECT_EQ(out2, o);
+    EXPECT_EQ(impl->refCount(), 3u);
+
+    const zt::genericValue* v = zt::ifimpl::wrappedValue(o);
+    ASSERT_NE(v, nullptr);
+    zt::string text;
+    EXPECT_TRUE(v->get(text));
+    EXPECT_EQ(text, u"kept");
+
+    EXPECT_EQ(o->release(), 2u);
+    EXPECT_EQ(o->release(), 1u);
+    EXPECT_EQ(o->release(), 0u);
+}
+
+TEST(ScriptValueObject, LastReleaseDestroysTheOwnedValue) {
+    testhost::tracker host;
+    auto* inner = host.create<testhost::plainObject>(7);
+    {
+        zt::genericValue ref = testhost::reference(inner);
+        EXPECT_EQ(inner->refCount(), 1u);
+        unknown* wrapped = zt::ifimpl::wrapValue(ref); // owns a copy of the reference
+        EXPECT_EQ(inner->refCount(), 2u);
+        unknownptr held(static_cast<const unknown*>(wrapped)); // second reference to the wrapper
+        wrapped->release();
+        EXPECT_EQ(inner->refCount(), 2u); // the wrapper is still alive
+        held.reset();
+        EXPECT_EQ(inner->refCount(), 1u); // the wrapper died and released its value
+    }
+    EXPECT_EQ(host.references(), 0u);
+    EXPECT_EQ(host.overReleases(), 0u);
+    EXPECT_TRUE(inner->destroyed());
+}
+
+TEST(ScriptValueObject, HostObjectsAreNotWrappedValues) {
+    testhost::tracker host;
+    auto* rec = host.create<testhost::record>();
+    EXPECT_EQ(zt::ifimpl::wrappedValue(rec->identity()), nullptr);
+    EXPECT_EQ(zt::ifimpl::wrappedValue(nullptr), nullptr);
+}
+
+TEST(ScriptValueObject, CountsAreThreadSafe) {
+    unknown* o = zt::ifimpl::wrapValue(zt::genericValue());
+    auto* impl = dynamic_cast<zt::ifimpl::gvObjectImpl*>(o);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([o] {
+            for (int i = 0; i < 20000; ++i) {
+                o->addRef();
+                o->release();
+            }
+        });
+    for (auto& th : threads) th.join();
+    EXPECT_EQ(impl->refCount(), 1u);
+    EXPECT_EQ(o->release(), 0u);
+}
+
+TEST(InterfacePointer, FromRawPointerUsesTheConstQuery) {
+    testhost::tracker host;
+    auto* obj = host.create<queryCounter>();
+    {
+        interfaceptr<fieldaccess> p(static_cast<const unknown*>(obj->identity()));
+        EXPECT_TRUE(p.isValid());
+        EXPECT_EQ(obj->constQueries, 1u);
+        EXPECT_EQ(obj->mutableQueries, 0u);
+        EXPECT_EQ(obj->refCount(), 1u);
+        EXPECT_EQ(p.get(), static_cast<fieldaccess*>(obj));
+
+        // A raw pointer to something that lacks the interface gives an empty pointer.
+        interfaceptr<forwardIterator> none(static_cast<const unknown*>(obj->identity()));
+        EXPECT_FALSE(none.isValid());
+        EXPECT_EQ(obj->refCount(), 1u);
+    }
+    EXPECT_EQ(obj->refCount(), 0u);
+    interfaceptr<fieldaccess> fromNull(static_cast<const unknown*>(nullptr));
+    EXPECT_FALSE(fromNull.isValid());
+    EXPECT_EQ(host.overReleases(), 0u);
+}
+
+TEST(InterfacePointer, FromUnknownPointerUsesTheMutableQuery) {
+    testhost::tracker host;
+    auto* obj = host.create<queryCounter>();
+    unknownptr u(static_cast<const unknown*>(obj->identity()));
+    const unsigned constBefore = obj->constQueries;
+    {
+        interfaceptr<fieldaccess> f(u);
+        EXPECT_TRUE(f.isValid());
+        EXPECT_EQ(obj->mutableQueries, 1u);
+        EXPECT_EQ(obj->constQueries, constBefore);
+        EXPECT_EQ(obj->refCount(), 2u); // the source keeps its own reference
+        EXPECT_TRUE(u.isValid());
+    }
+    EXPECT_EQ(obj->refCount(), 1u);
+
+    // An empty source makes no call at all.
+    unknownptr empty;
+    interfaceptr<fieldaccess> f(empty);
+    EXPECT_FALSE(f.isValid());
+    EXPECT_EQ(obj->mutableQueries, 1u);
+    u.reset();
+    EXPECT_EQ(host.references(), 0u);
+    EXPECT_EQ(host.overReleases(), 0u);
+}
+
+TEST(InterfacePointer, CopyMoveAssignKeepCountsRight) {
+    testhost::tracker host;
+    auto* a = host.create<testhost::plainObject>(1);
+    auto* b = host.create<testhost::plainObject>(2);
+    {
+        unknownptr pa(static_cast<const unknown*>(a->identity()));
+        unknownptr pb(static_cast<const unknown*>(b->identity()));
+        unknownptr copy(pa);
+        EXPECT_EQ(a->refCount(), 2u);
+        unknownptr moved(std::move(copy));
+        EXPECT_FALSE(copy.isValid());
+        EXPECT_EQ(a->refCount(), 2u);
+        moved = pb; // releases a, adds b
+        EXPECT_EQ(a->refCount(), 1u);
+        EXPECT_EQ(b->refCount(), 2u);
+        EXPECT_TRUE(moved == pb);
+        EXPECT_FALSE(moved == pa);
+        moved = moved; // self-assignment keeps the count
+        EXPECT_EQ(b->refCount(), 2u);
+        moved = std::move(pa); // b released, a's reference moves over
+        EXPECT_EQ(a->refCount(), 1u);
+        EXPECT_EQ(b->refCount(), 1u);
+        unknown* raw = moved.detach();
+        EXPECT_FALSE(moved.isValid());
+        EXPECT_EQ(a->refCount(), 1u);
+        unknownptr adopted = unknownptr::adopt(raw);
+        EXPECT_EQ(a->refCount(), 1u);
+    }
+    EXPECT_EQ(host.references(), 0u);
+    EXPECT_EQ(host.overReleases(), 0u);
+    EXPECT_EQ(a->destructions(), 1u);
+    EXPECT_EQ(b->destructions(), 1u);
+}
+
+TEST(InterfacePointer, ConstPointer) {
+    testhost::tracker host;
+    auto* obj = host.create<queryCounter>();
+    {
+        const_interfaceptr<fieldaccess> c(static_cast<const unknown*>(obj->identity()));
+        ASSERT_TRUE(c.isValid());
+        EXPECT_EQ(obj->constQueries, 1u);
+        const_interfaceptr<fieldaccess> c2 = c;
+        EXPECT_EQ(obj->refCount(), 2u);
+        const_interfaceptr<forwardIterator> none(static_cast<const unknown*>(obj->identity()));
+        EXPECT_FALSE(none.isValid());
+        unknownptr u(static_cast<const unknown*>(obj->identity()));
+        const_interfaceptr<fieldaccess> c3(u);
+        EXPECT_TRUE(c3.isValid());
+        EXPECT_EQ(obj->refCount(), 4u);
+    }
+    EXPECT_EQ(host.references(), 0u);
+    EXPECT_EQ(host.overReleases(), 0u);
+}
+
+TEST(ObjectReferenceValue, CopiesAndDestructionCount) {
+    testhost::tracker host;
+    auto* obj = host.create<testhost::plainObject>(3);
+    {
+        zt::genericValue v = testhost::reference(obj);
+        EXPECT_EQ(zt::script::scriptTypeNameOf(v), u"unknownptr");
+        zt::genericValue copy = v;
+        EXPECT_EQ(obj->refCount(), 2u);
+        EXPECT_EQ(testhost::referenced(copy), testhost::referenced(v));
+        // Reading it out through the holder's assignTo copies the reference as well.
+        unknownptr out;
+        EXPECT_TRUE(copy.get(out));
+        EXPECT_EQ(obj->refCount(), 3u);
+        copy.clear();
+        EXPECT_EQ(obj->refCount(), 2u);
+    }
+    EXPECT_EQ(host.references(), 0u);
+    EXPECT_EQ(host.overReleases(), 0u);
+}
+
+TEST(ObjectReferenceValue, ConvertsToBool) {
+    testhost::tracker host;
+    auto* obj = host.create<testhost::plainObject>();
+    bool b = false;
+    zt::genericValue v = testhost::reference(obj);
+    EXPECT_TRUE(v.get(b));
+    EXPECT_TRUE(b);
+    zt::genericValue null = zt::genericValue::of(unknownptr());
+    b = true;
+    EXPECT_TRUE(null.get(b));
+    EXPECT_FALSE(b);
+    // Nothing else converts an object reference.
+    int i = 0;
+    EXPECT_FALSE(v.get(i));
+    zt::string text;
+    EXPECT_FALSE(v.get(text));
+    v.clear();
+    EXPECT_EQ(host.references(), 0u);
+}
+
+TEST(TestHost, RecordHandsOutReferencesForTheCaller) {
+    testhost::tracker host;
+    auto* rec = host.create<testhost::record>();
+    auto* other = host.create<testhost::plainObject>(9);
+    rec->setRelation(u"owner", other->identity());
+    EXPECT_EQ(other->refCount(), 1u);
+    unknown* out = nullptr;
+    EXPECT_TRUE(rec->getRelation(u"owner", out));
+    EXPECT_EQ(out, other->identity());
+    EXPECT_EQ(other->refCount(), 2u);
+    out->release();
+    EXPECT_FALSE(rec->getRelation(u"none", out));
+    EXPECT_EQ(out, nullptr);
+
+    // Transient data: the record keeps its own reference.
+    unknown* wrapped = zt::ifimpl::wrapValue(zt::genericValue::of(5));
+    EXPECT_TRUE(rec->setTransientData(u"slot", wrapped));
+    wrapped->release();
+    unknown* back = nullptr;
+    EXPECT_TRUE(rec->getTransientData(u"slot", back));
+    int value = 0;
+    ASSERT_NE(zt::ifimpl::wrappedValue(back), nullptr);
+    EXPECT_TRUE(zt::ifimpl::wrappedValue(back)->get(value));
+    EXPECT_EQ(value, 5);
+    back->release();
+    EXPECT_TRUE(rec->setTransientData(u"slot", nullptr));
+    EXPECT_FALSE(rec->hasTransientData(u"slot"));
+    rec->relations.clear();
+    EXPECT_EQ(host.references(), 0u);
+    EXPECT_EQ(host.overReleases(), 0u);
+}
+
+TEST(TestHost, CountsReleasesBelowZero) {
+    testhost::tracker host;
+    auto* obj = host.create<testhost::plainObject>();
+    obj->identity()->addRef();
+    obj->identity()->release();
+    obj->identity()->release();
+    EXPECT_EQ(host.overReleases(), 1u);
+}

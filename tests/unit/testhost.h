@@ -1,0 +1,386 @@
+// A test host: C++ objects that implement the host interfaces of zt::intrface, for tests that
+// hand objects to scripts.
+//
+//   testhost::tracker host;                       // owns every object it creates
+//   auto* rec = host.create<testhost::record>();  // reference count 0
+//   rec->fields[u"name"] = zt::genericValue::of(zt::string(u"x"));
+//   zt::genericValue ref = testhost::reference(rec);   // an object reference (count 1)
+//   ...
+//   EXPECT_EQ(host.references(), 0u);   // no leak once every value is gone
+//   EXPECT_EQ(host.overReleases(), 0u); // no release below zero
+//
+// Objects are not freed when their count reaches zero: they are marked destroyed and kept until
+// the tracker goes, so a release too many is counted instead of touching freed memory.
+#pragma once
+
+#include <ztscript.h>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace testhost {
+
+using zt::intrface::interfaceptr;
+using zt::intrface::unknown;
+using unknownptr = interfaceptr<unknown>;
+
+class tracker;
+
+// Reference counting shared by every test object.
+class trackedObject {
+public:
+    virtual ~trackedObject() = default;
+    std::uint32_t refCount() const { return mRefCount; }
+    bool destroyed() const { return mDestroyed; }
+    // Number of times the object reached zero references (more than 1 means it was revived).
+    unsigned destructions() const { return mDestructions; }
+    // Lets go of the references the object holds to others (called before the tracker frees
+    // its objects).
+    virtual void dropReferences() {}
+
+protected:
+    explicit trackedObject(tracker& owner) : mOwner(owner) {}
+    std::uint32_t countUp();
+    std::uint32_t countDown();
+
+private:
+    tracker& mOwner;
+    std::uint32_t mRefCount = 0;
+    bool mDestroyed = false;
+    unsigned mDestructions = 0;
+};
+
+class tracker {
+public:
+    tracker() = default;
+    ~tracker() {
+        for (auto& o : mObjects) o->dropReferences();
+    }
+    tracker(const tracker&) = delete;
+    tracker& operator=(const tracker&) = delete;
+
+    template <class O, class... A>
+    O* create(A&&... args) {
+        auto object = std::make_unique<O>(*this, std::forward<A>(args)...);
+        O* raw = object.get();
+        mObjects.push_back(std::move(object));
+        return raw;
+    }
+
+    // Sum of the reference counts of all objects: 0 when nothing holds a reference any more.
+    std::uint64_t references() const {
+        std::uint64_t n = 0;
+        for (const auto& o : mObjects) n += o->refCount();
+        return n;
+    }
+    // Releases of an object whose count was already zero.
+    unsigned overReleases() const { return mOverReleases; }
+    unsigned addRefs() const { return mAddRefs; }
+    unsigned releases() const { return mReleases; }
+    size_t objects() const { return mObjects.size(); }
+
+private:
+    friend class trackedObject;
+    std::vector<std::unique_ptr<trackedObject>> mObjects;
+    unsigned mOverReleases = 0;
+    unsigned mAddRefs = 0;
+    unsigned mReleases = 0;
+};
+
+inline std::uint32_t trackedObject::countUp() {
+    ++mOwner.mAddRefs;
+    mDestroyed = false;
+    return ++mRefCount;
+}
+
+inline std::uint32_t trackedObject::countDown() {
+    ++mOwner.mReleases;
+    if (mRefCount == 0) {
+        ++mOwner.mOverReleases;
+        return 0;
+    }
+    if (--mRefCount == 0) {
+        mDestroyed = true;
+        ++mDestructions;
+    }
+    return mRefCount;
+}
+
+// An object implementing the interfaces I...; "zt::intrface::unknown" gives the first one's base.
+template <class... I>
+class hostObject : public trackedObject, public I... {
+public:
+    explicit hostObject(tracker& owner) : trackedObject(owner) {}
+
+    std::uint32_t addRef() override { return countUp(); }
+    std::uint32_t release() override { return countDown(); }
+    int queryInterface(const char16_t* name, unknown*& out) const override {
+        return const_cast<hostObject*>(this)->queryInterface(name, out);
+    }
+    int queryInterface(const char16_t* name, unknown*& out) override {
+        out = nullptr;
+        ++queries;
+        const std::u16string_view wanted = name ? name : u"";
+        if (wanted == zt::intrface::interfaceName<unknown>()) out = identity();
+        else (match<I>(wanted, out) || ...);
+        if (!out) return 0;
+        addRef();
+        return 1;
+    }
+
+    // The object's identity: its unknown pointer.
+    unknown* identity() { return static_cast<firstInterface<I...>*>(this); }
+
+    unsigned queries = 0;
+
+private:
+    template <class F, class...>
+    struct firstOf {
+        using type = F;
+    };
+    template <class... T>
+    using firstInterface = typename firstOf<T...>::type;
+
+    template <class T>
+    bool match(std::u16string_view wanted, unknown*& out) {
+        if (wanted != zt::intrface::interfaceName<T>()) return false;
+        out = static_cast<T*>(this);
+        return true;
+    }
+};
+
+// An interface that the engine does not know: objects that offer nothing the engine asks for.
+struct marker : unknown {
+    virtual int tag() = 0;
+
+protected:
+    ~marker() = default;
+};
+
+class plainObject : public hostObject<marker> {
+public:
+    explicit plainObject(tracker& owner, int tagValue = 0) : hostObject(owner), mTag(tagValue) {}
+    int tag() override { return mTag; }
+
+private:
+    int mTag;
+};
+
+// A host record: fields, array fields, properties, events, relations, transient data, messages
+// and restrictions.
+class record : public hostObject<zt::intrface::fieldaccess, zt::intrface::arrayfieldaccess,
+                                 zt::intrface::propertyaccess, zt::intrface::triggerEvents,
+                                 zt::intrface::relationaccess, zt::intrface::transientdataaccess,
+                                 zt::intrface::messagesaccess, zt::intrface::restrictionsaccess> {
+public:
+    explicit record(tracker& owner) : hostObject(owner) {}
+
+    struct message {
+        zt::string id;
+        int severity;
+        zt::string text;
+    };
+
+    std::map<zt::string, zt::genericValue> fields;
+    std::map<zt::string, std::vector<zt::genericValue>> arrayFields;
+    std::map<zt::string, bool> disabled, constant;
+    std::map<zt::string, zt::string> labels;
+    std::vector<zt::string> fieldChanges, fieldInfoChanges;
+    std::map<zt::string, unknownptr> relations;
+    std::map<zt::string, unknownptr> relationLists;
+    std::map<zt::string, unknownptr> transientData;
+    std::vector<message> messages;
+    unsigned restrictionCalls = 0;
+
+    void dropReferences() override {
+        relations.clear();
+        relationLists.clear();
+        transientData.clear();
+        fields.clear();
+        arrayFields.clear();
+    }
+
+    // fieldaccess
+    bool hasField(const zt::string& name) override { return fields.count(name) != 0; }
+    bool getField(const zt::string& name, zt::genericValue& out) override {
+        auto it = fields.find(name);
+        if (it == fields.end()) return false;
+        out = it->second;
+        return true;
+    }
+    bool getField(const zt::string& name, zt::timestamp& out) override { return read(name, out); }
+    bool getField(const zt::string& name, zt::time& out) override { return read(name, out); }
+    bool getField(const zt::string& name, zt::date& out) override { return read(name, out); }
+    bool getField(const zt::string& name, zt::string& out) override { return read(name, out); }
+    bool getField(const zt::string& name, double& out) override { return read(name, out); }
+    bool getField(const zt::string& name, float& out) override { return read(name, out); }
+    bool getField(const zt::string& name, zt::ulong& out) override { return read(name, out); }
+    bool getField(const zt::string& name, unsigned int& out) override { return read(name, out); }
+    bool getField(const zt::string& name, unsigned short& out) override { return read(name, out); }
+    bool getField(const zt::string& name, zt::slong& out) override { return read(name, out); }
+    bool getField(const zt::string& name, int& out) override { return read(name, out); }
+    bool getField(const zt::string& name, short& out) override { return read(name, out); }
+    bool getField(const zt::string& name, bool& out) override { return read(name, out); }
+    bool setField(const zt::string& name, const zt::timestamp& value) override { return write(name, value); }
+    bool setField(const zt::string& name, const zt::time& value) override { return write(name, value); }
+    bool setField(const zt::string& name, const zt::date& value) override { return write(name, value); }
+    bool setField(const zt::string& name, const zt::string& value) override { return write(name, value); }
+    bool setField(const zt::string& name, double value) override { return write(name, value); }
+    bool setField(const zt::string& name, float value) override { return write(name, value); }
+    bool setField(const zt::string& name, zt::ulong value) override { return write(name, value); }
+    bool setField(const zt::string& name, unsigned int value) override { return write(name, value); }
+    bool setField(const zt::string& name, unsigned short value) override { return write(name, value); }
+    bool setField(const zt::string& name, zt::slong value) override { return write(name, value); }
+    bool setField(const zt::string& name, short value) override { return write(name, value); }
+    bool setField(const zt::string& name, bool value) override { return write(name, value); }
+
+    // arrayfieldaccess
+    bool getArrayField(const zt::string& name, std::vector<zt::genericValue>& out) override {
+        auto it = arrayFields.find(name);
+        if (it == arrayFields.end()) return false;
+        out = it->second;
+        return true;
+    }
+
+    // propertyaccess
+    bool setDisabled(const zt::string& name, bool value) override {
+        disabled[name] = value;
+        return true;
+    }
+    bool isDisabled(const zt::string& name) override { return disabled[name]; }
+    bool setConstant(const zt::string& name, bool value) override {
+        constant[name] = value;
+        return true;
+    }
+    bool isConstant(const zt::string& name) override { return constant[name]; }
+    bool setLabel(const zt::string& name, const zt::string& label) override {
+        labels[name] = label;
+        return true;
+    }
+    void getLabel(zt::string& out, const zt::string& name) override { out = labels[name]; }
+
+    // triggerEvents
+    void triggerFieldChange(const zt::string& name) override { fieldChanges.push_back(name); }
+    void triggerFieldInfoChange(const zt::string& name) override { fieldInfoChanges.push_back(name); }
+
+    // relationaccess: objects handed out carry a reference for the caller.
+    bool hasRelation(const zt::string& name) override { return relations.count(name) != 0; }
+    bool getRelation(const zt::string& name, unknown*& out) override { return handOut(relations, name, out); }
+    bool setRelation(const zt::string& name, unknown* object) override {
+        relations[name] = unknownptr(static_cast<const unknown*>(object));
+        return true;
+    }
+    bool getRelations(const zt::string& name, unknown*& out) override { return handOut(relationLists, name, out); }
+
+    // transientdataaccess: the record takes its own reference of what it keeps.
+    bool hasTransientData(const zt::string& name) override { return transientData.count(name) != 0; }
+    bool setTransientData(const zt::string& name, unknown* object) override {
+        if (!object) {
+            transientData.erase(name);
+            return true;
+        }
+        object->addRef();
+        transientData[name] = unknownptr::adopt(object);
+        return true;
+    }
+    bool getTransientData(const zt::string& name, unknown*& out) override {
+        return handOut(transientData, name, out);
+    }
+
+    // messagesaccess
+    bool addMessage(const zt::string& id, int severity, const zt::locString& text) override {
+        messages.push_back({id, severity, text.text()});
+        return true;
+    }
+    bool removeMessage(const zt::string& id) override {
+        std::erase_if(messages, [&](const message& m) { return m.id == id; });
+        return true;
+    }
+
+    // restrictionsaccess (the conditions are not looked at here)
+    void setRestriction(const zt::string&, const zt::intrface::conditionPtr&) override { ++restrictionCalls; }
+    void getRestriction(zt::intrface::conditionPtr&, const zt::string&) override { ++restrictionCalls; }
+
+private:
+    template <class T>
+    bool read(const zt::string& name, T& out) {
+        auto it = fields.find(name);
+        return it != fields.end() && it->second.get(out);
+    }
+    template <class T>
+    bool write(const zt::string& name, const T& value) {
+        fields[name] = zt::genericValue::of(value);
+        return true;
+    }
+    static bool handOut(std::map<zt::string, unknownptr>& slots, const zt::string& name, unknown*& out) {
+        out = nullptr;
+        auto it = slots.find(name);
+        if (it == slots.end()) return false;
+        if (it->second.isValid()) {
+            out = it->second.get();
+            out->addRef();
+        }
+        return true;
+    }
+};
+
+// A host collection walked with forwardIterator; the elements may be null.
+class collection : public hostObject<zt::intrface::forwardIterator> {
+public:
+    explicit collection(tracker& owner) : hostObject(owner) {}
+
+    std::vector<unknownptr> elements;
+    unsigned firstCalls = 0, nextCalls = 0, isEndCalls = 0;
+
+    void dropReferences() override { elements.clear(); }
+
+    void add(unknown* element) { elements.push_back(unknownptr(static_cast<const unknown*>(element))); }
+    void addNull() { elements.emplace_back(); }
+
+    void first(unknown*& out) override {
+        ++firstCalls;
+        mPosition = 0;
+        current(out);
+    }
+    void next(unknown*& out) override {
+        ++nextCalls;
+        if (mPosition < elements.size()) ++mPosition;
+        current(out);
+    }
+    bool isEnd() override {
+        ++isEndCalls;
+        return mPosition >= elements.size();
+    }
+
+private:
+    void current(unknown*& out) {
+        out = nullptr;
+        if (mPosition < elements.size() && elements[mPosition].isValid()) {
+            out = elements[mPosition].get();
+            out->addRef();
+        }
+    }
+    size_t mPosition = 0;
+};
+
+// An object reference value for a script (takes one reference through the object's query).
+inline zt::genericValue reference(unknown* object) {
+    return zt::genericValue(
+        new zt::genericValue::valueholder<unknownptr>(unknownptr(static_cast<const unknown*>(object))));
+}
+template <class O>
+zt::genericValue reference(O* object) {
+    return reference(object->identity());
+}
+
+// The object that a script value refers to (null when it is none or the null reference).
+inline const unknown* referenced(const zt::genericValue& value) {
+    const unknownptr* p = value.constPtrTo<unknownptr>();
+    return p ? p->get() : nullptr;
+}
+
+} // namespace testhost
