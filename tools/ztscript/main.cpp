@@ -60,6 +60,7 @@ int runCommand(const runOptions& o) {
     for (const std::string& a : o.args) args.push_back(argumentValue(a));
 
     if (o.trace) zt::logManager::setLevel(zt::logLevel::trace);
+    installMessageBoxHandler(true);
     zt::setAssertReporter([](const zt::string& text) {
         std::cerr << "assertion: ";
         write(std::cerr, text);

@@ -125,6 +125,7 @@ bool meetsExpectation(const testCase& tc, const callOutcome& outcome, zt::string
 } // namespace
 
 int runTests(const std::vector<std::string>& files, std::ostream& out) {
+    installMessageBoxHandler(false); // tests never wait for a user: boxes take their first button
     int passed = 0;
     int failed = 0;
     // Cache entries are keyed by the file name as called: tests of two files of the same name

@@ -53,4 +53,8 @@ private:
 int checkFiles(const std::vector<std::string>& files, std::ostream& out);
 int runTests(const std::vector<std::string>& files, std::ostream& out);
 
+// Installs the tool's message-box handler: the preset answer, else (when interactive and on a
+// terminal) a question, else the box printed to stderr and answered with its first button.
+void installMessageBoxHandler(bool interactive);
+
 } // namespace ztscript_tool
