@@ -72,7 +72,12 @@ logger::logger(const string& name) : mName(name) {}
 
 void logger::write(logLevel level, const string& text, const char* file, int line, const char* function) {
     if (level == logLevel::off || !isEnabled(level)) return;
-    std::string message = "[" + mName.toUtf8() + "] " + text.toUtf8();
+    std::string message;
+    message.reserve(mName.size() + text.size() + 64);
+    message += '[';
+    message += mName.toUtf8();
+    message += "] ";
+    message += text.toUtf8();
     if (file != nullptr && *file != '\0') {
         message += " (";
         message += file;
