@@ -250,14 +250,14 @@ string string::formatList(const string& fmt, const formatArg* args, size_t count
         }
         // %[flags][width][.precision][length]conversion
         const size_t directive = i;
-        std::string spec = "%";
+        std::string directiveText = "%";
         size_t j = i + 1;
-        while (j < fmt.size() && std::strchr("-+ #0", static_cast<char>(fmt[j])) && fmt[j] < 128) spec += static_cast<char>(fmt[j++]);
-        while (j < fmt.size() && fmt[j] >= u'0' && fmt[j] <= u'9') spec += static_cast<char>(fmt[j++]);
+        while (j < fmt.size() && std::strchr("-+ #0", static_cast<char>(fmt[j])) && fmt[j] < 128) directiveText += static_cast<char>(fmt[j++]);
+        while (j < fmt.size() && fmt[j] >= u'0' && fmt[j] <= u'9') directiveText += static_cast<char>(fmt[j++]);
         if (j < fmt.size() && fmt[j] == u'.') {
-            spec += '.';
+            directiveText += '.';
             ++j;
-            while (j < fmt.size() && fmt[j] >= u'0' && fmt[j] <= u'9') spec += static_cast<char>(fmt[j++]);
+            while (j < fmt.size() && fmt[j] >= u'0' && fmt[j] <= u'9') directiveText += static_cast<char>(fmt[j++]);
         }
         while (j < fmt.size() && (fmt[j] == u'l' || fmt[j] == u'h' || fmt[j] == u'L' || fmt[j] == u'z' ||
                                   fmt[j] == u'j' || fmt[j] == u't' || fmt[j] == u'I' || fmt[j] == u'6' ||
@@ -277,7 +277,7 @@ string string::formatList(const string& fmt, const formatArg* args, size_t count
         const formatArg& a = args[next++];
         char buf[512];
         auto emitNumber = [&](char letter) {
-            std::string s = spec;
+            std::string s = directiveText;
             switch (letter) {
             case 'd': case 'i':
                 s += "lld";
@@ -312,12 +312,12 @@ string string::formatList(const string& fmt, const formatArg* args, size_t count
             int width = 0, precision = -1;
             bool left = false;
             size_t k = 1;
-            while (k < spec.size() && std::strchr("-+ #0", spec[k])) left |= spec[k++] == '-';
-            while (k < spec.size() && std::isdigit(static_cast<unsigned char>(spec[k]))) width = width * 10 + (spec[k++] - '0');
-            if (k < spec.size() && spec[k] == '.') {
+            while (k < directiveText.size() && std::strchr("-+ #0", directiveText[k])) left |= directiveText[k++] == '-';
+            while (k < directiveText.size() && std::isdigit(static_cast<unsigned char>(directiveText[k]))) width = width * 10 + (directiveText[k++] - '0');
+            if (k < directiveText.size() && directiveText[k] == '.') {
                 precision = 0;
                 ++k;
-                while (k < spec.size() && std::isdigit(static_cast<unsigned char>(spec[k]))) precision = precision * 10 + (spec[k++] - '0');
+                while (k < directiveText.size() && std::isdigit(static_cast<unsigned char>(directiveText[k]))) precision = precision * 10 + (directiveText[k++] - '0');
             }
             if (precision >= 0 && text.size() > static_cast<size_t>(precision)) text.resize(precision);
             size_t pad = text.size() < static_cast<size_t>(width) ? width - text.size() : 0;
