@@ -413,17 +413,7 @@ protected:
         return "(no exception)";
     }
     // The assertion reports of a rejected statement text.
-    std::vector<std::string> rejected(const zt::string& text) {
-        testlib::assertCollector reports;
-        bool thrownFalse = false;
-        try {
-            clonePtr<statement> st(statement::createFrom(text, 0));
-        } catch (bool b) {
-            thrownFalse = !b;
-        }
-        EXPECT_TRUE(thrownFalse) << text.toUtf8();
-        return reports.reports;
-    }
+    std::vector<std::string> rejected(const zt::string& text) { return testlib::refusedReports(text); }
 
     scriptcontext context;
 };

@@ -1,5 +1,7 @@
 #include "testlib.h"
 
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <filesystem>
 #include <fstream>
@@ -84,6 +86,18 @@ assertCollector::assertCollector() {
     previous = zt::setAssertReporter([this](const zt::string& text) { reports.push_back(text.toUtf8()); });
 }
 assertCollector::~assertCollector() { zt::setAssertReporter(previous); }
+
+std::vector<std::string> refusedReports(const zt::string& text) {
+    assertCollector reports;
+    bool thrownFalse = false;
+    try {
+        clonePtr<statement> st(statement::createFrom(text, 0));
+    } catch (bool b) {
+        thrownFalse = !b;
+    }
+    EXPECT_TRUE(thrownFalse) << text.toUtf8();
+    return reports.reports;
+}
 
 std::string chainText(const zt::exception& e) {
     std::string out;
