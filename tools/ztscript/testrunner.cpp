@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <map>
 #include <ostream>
+#include <random>
 
 namespace ztscript_tool {
 
@@ -24,6 +25,31 @@ struct callOutcome {
 struct fileAddress {
     zt::string basePath;
     zt::string file;
+    zt::string testDir; // global context variable "testdir" of every call
+};
+
+// A fresh, empty folder for the tests of one file, removed with everything in it afterwards.
+class scratchFolder {
+public:
+    scratchFolder() {
+        std::error_code ec;
+        const fs::path root = fs::temp_directory_path(ec);
+        for (unsigned attempt = 0; attempt < 100 && mPath.empty(); ++attempt) {
+            fs::path candidate = root / ("ztscript-test-" + std::to_string(std::random_device{}()));
+            if (fs::create_directory(candidate, ec)) mPath = candidate;
+        }
+    }
+    ~scratchFolder() {
+        std::error_code ec;
+        if (!mPath.empty()) fs::remove_all(mPath, ec);
+    }
+    scratchFolder(const scratchFolder&) = delete;
+    scratchFolder& operator=(const scratchFolder&) = delete;
+    // The folder with a trailing separator, or empty when none could be made.
+    zt::string text() const { return mPath.empty() ? zt::string() : zt::string::fromUtf8(mPath.string()) + u"/"; }
+
+private:
+    fs::path mPath;
 };
 
 callOutcome runCall(const fileAddress& address, const testCase& tc) {
@@ -36,6 +62,7 @@ callOutcome runCall(const fileAddress& address, const testCase& tc) {
     assertionCollector assertions;
     try {
         scriptcontext context;
+        context.setGlobalContextVariable(scString::createFrom(u"testdir"), genericValue::of(address.testDir));
         if (!codeManager::instance()->executeFunction(address.basePath, u"script$" + address.file + u"$" + tc.function,
                                                       context, args, outcome.result)) {
             outcome.failed = true;
@@ -172,6 +199,8 @@ int runTests(const std::vector<std::string>& files, std::ostream& out) {
             address.file = zt::string::fromUtf8((absolute.parent_path().relative_path() / absolute.stem()).string());
         }
 
+        const scratchFolder scratch;
+        address.testDir = scratch.text();
         const std::vector<zt::string> lines = scriptLines(buffer);
         int testsInFile = 0;
         for (size_t k = 0; k < lines.size(); ++k) {

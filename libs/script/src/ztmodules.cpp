@@ -6,12 +6,20 @@ namespace zt::script::modules {
 
 const std::vector<scriptModule*>& builtInTable() {
     static const std::vector<scriptModule*> table{
-        // colour, condition, checksum
+        &colorModule,
+        &conditionModule,
+        &checksumModule,
         &dateModule,
-        // directory, dll/exe, file, math, host objects, localised strings
+        &directoryModule,
+        &processModule,
+        &fileModule,
+        &mathModule,
+        &objectModule,
+        &locStringModule,
         &opsModule,
         &flowModule,
-        // arrays and maps, strings
+        &setModule,
+        &stringModule,
         &timeModule,
         &varsModule,
     };

@@ -5,11 +5,22 @@
 
 namespace zt::script::modules {
 
-extern scriptModule dateModule;  // ztscriptdate.cpp
-extern scriptModule opsModule;   // ztscriptops.cpp
-extern scriptModule flowModule;  // ztscriptflow.cpp (control flow)
-extern scriptModule timeModule;  // ztscripttime.cpp
-extern scriptModule varsModule;  // ztscriptvars.cpp
+extern scriptModule colorModule;     // ztscriptcolor.cpp
+extern scriptModule conditionModule; // ztscriptcondition.cpp
+extern scriptModule checksumModule;  // ztscriptcrc.cpp
+extern scriptModule dateModule;      // ztscriptdate.cpp
+extern scriptModule directoryModule; // ztscriptdir.cpp
+extern scriptModule processModule;   // ztscriptprocess.cpp (programs and libraries)
+extern scriptModule fileModule;      // ztscriptfile.cpp
+extern scriptModule mathModule;      // ztscriptmath.cpp
+extern scriptModule objectModule;    // ztscriptobject.cpp (host objects)
+extern scriptModule locStringModule; // ztscriptlocstring.cpp (localised strings, object messages)
+extern scriptModule opsModule;       // ztscriptops.cpp
+extern scriptModule flowModule;      // ztscriptflow.cpp (control flow)
+extern scriptModule setModule;       // ztscriptset.cpp (arrays and maps)
+extern scriptModule stringModule;    // ztscriptstring.cpp
+extern scriptModule timeModule;      // ztscripttime.cpp
+extern scriptModule varsModule;      // ztscriptvars.cpp
 
 // The message and assertion statements (ztscriptmsg.cpp); the control-flow dispatcher serves them.
 statement* dispatchMessages(const zt::string& keyword, const std::vector<zt::string>& types,

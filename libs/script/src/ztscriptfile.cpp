@@ -1,0 +1,16 @@
+// Statements on files.
+#include "ztmodules.h"
+
+namespace zt::script {
+
+namespace {
+
+statement* dispatch(const zt::string&, const std::vector<zt::string>&, const std::vector<zt::string>&, int) {
+    return nullptr;
+}
+
+} // namespace
+
+scriptModule modules::fileModule(&dispatch);
+
+} // namespace zt::script

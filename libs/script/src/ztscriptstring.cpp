@@ -1,0 +1,16 @@
+// Statements on strings.
+#include "ztmodules.h"
+
+namespace zt::script {
+
+namespace {
+
+statement* dispatch(const zt::string&, const std::vector<zt::string>&, const std::vector<zt::string>&, int) {
+    return nullptr;
+}
+
+} // namespace
+
+scriptModule modules::stringModule(&dispatch);
+
+} // namespace zt::script
