@@ -1,5 +1,6 @@
 // File names, case-insensitive lookups, files, directories, buffers, configuration sections
 // and the ANSI code page.
+#include "testlib.h"
 #include "ztfile.h"
 #include "ztsystem.h"
 
@@ -472,4 +473,343 @@ TEST(AnsiCodePage, MultiByteToWideChar) {
     ASSERT_EQ(zt::MultiByteToWideChar(65001, 0, "a\xFF", 2, buffer, 16), 2);
     EXPECT_EQ(buffer[1], 0xFFFD);
     EXPECT_EQ(zt::MultiByteToWideChar(65001, 0x08, "a\xFF", 2, buffer, 16), 0);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Name parts by flags, full and relative names
+
+TEST(FsEntryName, PartsChosenByFlags) {
+    const zt::fsEntryName n(u"/data\\sub/report.final.TXT");
+    EXPECT_EQ(n.name(0), zt::string(u"report.final.TXT"));
+    EXPECT_EQ(n.name(zt::FN_NOEXTENSION), zt::string(u"report.final"));
+    EXPECT_EQ(n.name(zt::FN_ROOT | zt::FN_FOLDER | zt::FN_NOEXTENSION), zt::string(u"/data/sub/report.final"));
+    EXPECT_EQ(n.name(26), zt::string(u"/data/sub/report.final"));
+    EXPECT_EQ(n.name(zt::FN_FOLDER), zt::string(u"data/sub/report.final.TXT"));
+    EXPECT_EQ(n.path(0), zt::string(u"/data/sub/"));
+    EXPECT_EQ(n.path(zt::FN_ROOT), zt::string(u"/"));
+    EXPECT_EQ(n.path(zt::FN_FOLDER), zt::string(u"data/sub/"));
+
+    // Relative names have no root; a name without extension keeps its name.
+    const zt::fsEntryName r(u"a/b/noext");
+    EXPECT_EQ(r.name(26), zt::string(u"a/b/noext"));
+    EXPECT_EQ(r.path(zt::FN_ROOT), zt::string());
+    EXPECT_EQ(zt::fsEntryName(u"x.txt").name(26), zt::string(u"x"));
+    EXPECT_EQ(zt::fsEntryName(u"x.txt").path(0), zt::string());
+}
+
+TEST_F(FilesTest, FullNames) {
+    fs::current_path(mDir);
+    const zt::string here = str(fs::current_path());
+    EXPECT_EQ(zt::fsEntryName(u"a.txt").fullName(), here + u"/a.txt");
+    EXPECT_EQ(zt::fsEntryName(u".").fullName(), here);
+    EXPECT_EQ(zt::fsEntryName(u"./x/../y\\z.txt").fullName(), here + u"/y/z.txt");
+    EXPECT_EQ(zt::fsEntryName(u"sub/").fullName(), here + u"/sub/");
+    EXPECT_EQ(zt::fsEntryName(u"/a/b/../c/.").fullName(), zt::string(u"/a/c"));
+    EXPECT_EQ(zt::fsEntryName(u"/").fullName(), zt::string(u"/"));
+    EXPECT_EQ(zt::fsEntryName(u"").fullName(), zt::string());
+}
+
+TEST(FsEntry, EntryInFolder) {
+    EXPECT_EQ(zt::fsEntry(u"/a/b", u"c.txt").name(), zt::string(u"/a/b/c.txt"));
+    EXPECT_EQ(zt::fsEntry(u"/a/b/", u"c.txt").name(), zt::string(u"/a/b/c.txt"));
+    EXPECT_EQ(zt::fsEntry(u"\\a\\b\\", u"sub\\c.txt").name(), zt::string(u"/a/b/sub/c.txt"));
+    EXPECT_EQ(zt::fsEntry(u"/a/b", u"").name(), zt::string(u"/a/b"));
+    EXPECT_EQ(zt::fsEntry(u"", u"c.txt").name(), zt::string(u"c.txt"));
+    EXPECT_EQ(zt::fsEntry(u"/a/b", u"/abs/c.txt").name(), zt::string(u"/abs/c.txt"));
+}
+
+TEST(FsEntry, RelativeNames) {
+    EXPECT_EQ(zt::fsEntry(u"/a/b/c.txt").relativeNameTo(u"/a"), zt::string(u"./b/c.txt"));
+    EXPECT_EQ(zt::fsEntry(u"/a/b/c.txt").relativeNameTo(u"/a/"), zt::string(u"./b/c.txt"));
+    EXPECT_EQ(zt::fsEntry(u"/a/x/c.txt").relativeNameTo(u"/a/b/d"), zt::string(u"../../x/c.txt"));
+    // Case does not count; the entry's own spelling is kept.
+    EXPECT_EQ(zt::fsEntry(u"/A/B/File.txt").relativeNameTo(u"/a/b"), zt::string(u"./File.txt"));
+    EXPECT_EQ(zt::fsEntry(u"/a/b").relativeNameTo(u"/a/b"), zt::string(u"."));
+    EXPECT_EQ(zt::fsEntry(u"/a").relativeNameTo(u"/a/b/c"), zt::string(u"../.."));
+    EXPECT_EQ(zt::fsEntry(u"/a/sub/").relativeNameTo(u"/a"), zt::string(u"./sub/"));
+    // Both names are taken in their full form.
+    EXPECT_EQ(zt::fsEntry(u"/a/b/../c/x.txt").relativeNameTo(u"/a/./c"), zt::string(u"./x.txt"));
+}
+
+TEST(FsEntryName, ReplacesInvalidCharacters) {
+    EXPECT_EQ(zt::fsEntryName::replaceInvalidChars(u"a<b>c:d\"e/f\\g|h?i*j", u' '),
+              zt::string(u"a b c d e f g h i j"));
+    EXPECT_EQ(zt::fsEntryName::replaceInvalidChars(zt::string(u"t\tn\nz\0", 6), u'_'), zt::string(u"t_n_z_"));
+    EXPECT_EQ(zt::fsEntryName::replaceInvalidChars(u"Grüße (1).txt", u' '), zt::string(u"Grüße (1).txt"));
+    EXPECT_EQ(zt::fsEntryName::replaceInvalidChars(u"", u' '), zt::string());
+}
+
+// ---------------------------------------------------------------------------------------------
+// Listings
+
+TEST(FileIterator, Wildcards) {
+    EXPECT_TRUE(zt::fileIterator::matches(u"", u"anything"));
+    EXPECT_TRUE(zt::fileIterator::matches(u"*", u"anything"));
+    EXPECT_TRUE(zt::fileIterator::matches(u"*.*", u"noext"));
+    EXPECT_TRUE(zt::fileIterator::matches(u"*.txt", u"a.TXT"));
+    EXPECT_FALSE(zt::fileIterator::matches(u"*.txt", u"a.txt.bak"));
+    EXPECT_TRUE(zt::fileIterator::matches(u"*.txt", u".txt"));
+    EXPECT_TRUE(zt::fileIterator::matches(u"a?c", u"abc"));
+    EXPECT_FALSE(zt::fileIterator::matches(u"a?c", u"ac"));
+    EXPECT_FALSE(zt::fileIterator::matches(u"a?c", u"abbc"));
+    EXPECT_TRUE(zt::fileIterator::matches(u"*a*b*", u"xxaxxbxx"));
+    EXPECT_TRUE(zt::fileIterator::matches(u"a*b*c", u"abcbc"));
+    EXPECT_FALSE(zt::fileIterator::matches(u"a*b*c", u"abcb"));
+    EXPECT_TRUE(zt::fileIterator::matches(u"**?", u"x"));
+    EXPECT_FALSE(zt::fileIterator::matches(u"**?", u""));
+    EXPECT_FALSE(zt::fileIterator::matches(u"abc", u"abcd"));
+}
+
+TEST_F(FilesTest, ListsFilesWithFiltersAndMask) {
+    writeBytes(mDir / "b.TXT", "");
+    writeBytes(mDir / "a.txt", "");
+    writeBytes(mDir / "C.ini", "");
+    writeBytes(mDir / ".hidden.txt", "");
+    fs::create_directories(mDir / "folder.txt");
+    writeBytes(mDir / "folder.txt" / "inner.txt", "");
+
+    auto names = [&](const zt::string& folder, const zt::string& filter, unsigned mask) {
+        std::vector<std::string> out;
+        zt::fileIterator it = zt::directory(folder).fileIt(filter, mask);
+        for (; it.valid(); it.next()) {
+            // Entries hold full names.
+            EXPECT_EQ(it->path(), str(mDir) + u"/") << it->name().toUtf8();
+            out.push_back(it->fileName().toUtf8());
+        }
+        EXPECT_FALSE(it.next());
+        return out;
+    };
+    using v = std::vector<std::string>;
+    EXPECT_EQ(names(str(mDir), u"", 0), (v{"a.txt", "b.TXT", "C.ini"}));
+    EXPECT_EQ(names(str(mDir), u"*.txt", 0), (v{"a.txt", "b.TXT"}));
+    EXPECT_EQ(names(str(mDir), u"*.txt", zt::DI_HIDDEN), (v{".hidden.txt", "a.txt", "b.TXT"}));
+    EXPECT_EQ(names(str(mDir), u"*.TXT", zt::DI_DIRECTORY), (v{"a.txt", "b.TXT", "folder.txt"}));
+    EXPECT_EQ(names(str(mDir), u"?.*", zt::DI_HIDDEN | zt::DI_SYSTEM), (v{"a.txt", "b.TXT", "C.ini"}));
+    EXPECT_EQ(names(str(mDir), u"none*", 0), v{});
+    // The folder is found without regard to case; a missing folder gives nothing.
+    EXPECT_EQ(names(str(mDir) + u"/FOLDER.TXT/..", u"c.*", 0), v{"C.ini"});
+    EXPECT_EQ(names(str(mDir) + u"/missing", u"", 0), v{});
+    EXPECT_EQ(names(str(mDir) + u"/a.txt", u"", 0), v{});
+
+    // Relative folders give full names too.
+    fs::current_path(mDir / "folder.txt");
+    zt::fileIterator it = zt::directory(u".").fileIt(u"", 0);
+    ASSERT_TRUE(it.valid());
+    EXPECT_EQ(it->name(), str(fs::current_path() / "inner.txt"));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Copying and appending
+
+TEST_F(FilesTest, CopyReplacesUnlessAskedNotTo) {
+    writeBytes(mDir / "src.txt", "new");
+    writeBytes(mDir / "Dst.txt", "old");
+    const zt::file source(str(mDir / "src.txt"));
+    EXPECT_FALSE(source.copy(str(mDir) + u"/dst.TXT", true));
+    EXPECT_EQ(readBytes(mDir / "Dst.txt"), "old");
+    EXPECT_TRUE(source.copy(str(mDir) + u"/dst.TXT", false));
+    EXPECT_EQ(readBytes(mDir / "Dst.txt"), "new");
+    EXPECT_FALSE(source.copy(str(mDir / "src.txt"), false)); // onto itself
+    EXPECT_EQ(readBytes(mDir / "src.txt"), "new");
+}
+
+TEST_F(FilesTest, AppendOpensWithoutRegardToCase) {
+    writeBytes(mDir / "Log.txt", "one\n");
+    std::FILE* f = zt::_wfopen((str(mDir) + u"/LOG.TXT").c_str(), u"at");
+    ASSERT_NE(f, nullptr);
+    std::fputs("two\n", f);
+    std::fclose(f);
+    EXPECT_EQ(readBytes(mDir / "Log.txt"), "one\ntwo\n");
+
+    f = zt::_wfopen((str(mDir) + u"/new.txt").c_str(), u"at");
+    ASSERT_NE(f, nullptr);
+    std::fclose(f);
+    EXPECT_TRUE(fs::exists(mDir / "new.txt"));
+    EXPECT_EQ(zt::_wfopen((str(mDir) + u"/missing/x.txt").c_str(), u"at"), nullptr);
+    EXPECT_EQ(zt::_wfopen(str(mDir).c_str(), u"at"), nullptr);
+    EXPECT_EQ(zt::_wfopen(u"", u"at"), nullptr);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Key/value files
+
+namespace {
+
+// Every section with its keys as "[section]key=value;..." lines in file order.
+std::string readAll(const zt::file& f, const zt::string& quotes = u"") {
+    zt::keyValueFileReader reader(f, u";", u"=", quotes);
+    if (!reader.open()) return "<unreadable>";
+    std::string out;
+    zt::string section, key, value;
+    auto keys = [&] {
+        while (reader.readKey(key, value)) out += key.toUtf8() + "=" + value.toUtf8() + ";";
+    };
+    out += "[]";
+    keys(); // before the first header
+    while (reader.readSection(section)) {
+        out += "\n[" + section.toUtf8() + "]";
+        keys();
+    }
+    reader.rewind();
+    out += "\nagain:";
+    keys();
+    reader.close();
+    EXPECT_FALSE(reader.isOpen());
+    return out;
+}
+
+} // namespace
+
+TEST_F(FilesTest, KeyValueLines) {
+    writeBytes(mDir / "a.ini", "top = 1\r\n"
+                               "; comment = no\r\n"
+                               "  [ Main ]  trailing\r\n"
+                               "Key=Value = with = signs\n"
+                               "  spaced   =   x y   \n"
+                               "noseparator\n"
+                               "=nokey\n"
+                               "empty=\n"
+                               "[broken\n"
+                               "quoted=\"  q  \"\r"
+                               "[Second]\n"
+                               "k=;not a comment\n");
+    EXPECT_EQ(readAll(zt::file(str(mDir / "a.ini"))),
+              "[]top=1;\n"
+              "[Main]Key=Value = with = signs;spaced=x y;empty=;quoted=\"  q  \";\n"
+              "[Second]k=;not a comment;\n"
+              "again:top=1;");
+    // With quote characters the pair around a value goes.
+    EXPECT_EQ(readAll(zt::file(str(mDir / "a.ini")), u"\"'"),
+              "[]top=1;\n"
+              "[Main]Key=Value = with = signs;spaced=x y;empty=;quoted=  q  ;\n"
+              "[Second]k=;not a comment;\n"
+              "again:top=1;");
+
+    EXPECT_EQ(readAll(zt::file(str(mDir / "missing.ini"))), "<unreadable>");
+    writeBytes(mDir / "empty.ini", "");
+    EXPECT_EQ(readAll(zt::file(str(mDir / "empty.ini"))), "[]\nagain:");
+}
+
+TEST_F(FilesTest, KeyValueEncodings) {
+    // UTF-8 with and without byte-order mark, UTF-16 with one, and Windows-1252.
+    writeBytes(mDir / "utf8.ini", "\xEF\xBB\xBF[S]\nk=Gr\xC3\xBC\xC3\x9F" "e\n");
+    writeBytes(mDir / "plain.ini", "[S]\nk=Gr\xC3\xBC\xC3\x9F" "e\n");
+    writeBytes(mDir / "ansi.ini", "[S]\nk=Gr\xFC\xDF" "e \x80\n");
+    writeBytes(mDir / "utf16.ini", std::string("\xFF\xFE[\0S\0]\0\n\0k\0=\0\xFC\0", 16));
+    const std::string expected = "[]\n[S]k=Grüße;\nagain:";
+    EXPECT_EQ(readAll(zt::file(str(mDir / "utf8.ini"))), expected);
+    EXPECT_EQ(readAll(zt::file(str(mDir / "plain.ini"))), expected);
+    EXPECT_EQ(readAll(zt::file(str(mDir / "ansi.ini"))), "[]\n[S]k=Grüße €;\nagain:");
+    EXPECT_EQ(readAll(zt::file(str(mDir / "utf16.ini"))), "[]\n[S]k=ü;\nagain:");
+}
+
+TEST(ConfigSet, ModesAndCase) {
+    zt::configSet s;
+    EXPECT_FALSE(s.setValue(u"Key", u"1", zt::configSet::replaceValue));
+    EXPECT_EQ(s.size(), 0u);
+    EXPECT_TRUE(s.setValue(u"Key", u"1", zt::configSet::createKey));
+    EXPECT_FALSE(s.setValue(u"KEY", u"2", zt::configSet::createKey));
+    EXPECT_TRUE(s.setValue(u"KEY", u"2", zt::configSet::replaceValue));
+    ASSERT_EQ(s.size(), 1u);
+    EXPECT_EQ(s.keyAt(0), zt::string(u"Key"));
+    EXPECT_EQ(s.valueAt(0), zt::string(u"2"));
+
+    // Stored with case: keys that differ in case are separate; the lookup without case finds
+    // the first one.
+    EXPECT_TRUE(s.setValue(u"KEY", u"3", 3, true));
+    EXPECT_TRUE(s.setValue(u"key", u"4", 3, true));
+    EXPECT_TRUE(s.setValue(u"key", u"5", 3, true));
+    ASSERT_EQ(s.size(), 3u);
+    zt::string v;
+    ASSERT_TRUE(s.getValue(u"kEy", v));
+    EXPECT_EQ(v, zt::string(u"2"));
+    ASSERT_TRUE(s.getValue(u"key", v, true));
+    EXPECT_EQ(v, zt::string(u"5"));
+    EXPECT_FALSE(s.getValue(u"kEy", v, true));
+    EXPECT_EQ(s.keyIdx(u"KEY", true), 1);
+    EXPECT_EQ(s.keyIdx(u"missing"), -1);
+    EXPECT_EQ(s.value(u"missing"), nullptr);
+}
+
+TEST(ConfigStructure, SectionsWithCaseFlag) {
+    zt::configStructure c;
+    EXPECT_EQ(c.section(u"Main", false), nullptr);
+    ASSERT_NE(c.section(u"Main", true, true), nullptr);
+    ASSERT_NE(c.section(u"MAIN", true, true), nullptr);
+    EXPECT_EQ(c.sectionCount(), 2u);
+    c.section(u"MAIN", false, true)->setValue(u"k", u"upper");
+    c.section(u"Main", false, true)->setValue(u"k", u"mixed");
+    EXPECT_EQ(c.sectionIdx(u"main"), 0);
+    EXPECT_EQ(c.sectionIdx(u"MAIN", true), 1);
+    EXPECT_EQ(c.sectionIdx(u"main", true), -1);
+    EXPECT_EQ(c.sectionName(1), zt::string(u"MAIN"));
+    zt::string v;
+    ASSERT_TRUE(c.getValue(u"mAIN", u"K", v));
+    EXPECT_EQ(v, zt::string(u"mixed"));
+    ASSERT_TRUE(c.sectionAt(1).getValue(u"k", v, true));
+    EXPECT_EQ(v, zt::string(u"upper"));
+
+    // The name list is sorted without regard to case; the empty name is a section as well.
+    c.section(u"", true);
+    c.section(u"alpha", true);
+    const std::vector<zt::string> names = c.sections();
+    ASSERT_EQ(names.size(), 4u);
+    EXPECT_EQ(names[0], zt::string());
+    EXPECT_EQ(names[1], zt::string(u"alpha"));
+    EXPECT_EQ(names[2], zt::string(u"Main"));
+    EXPECT_EQ(names[3], zt::string(u"MAIN"));
+    EXPECT_TRUE(c.hasSection(u""));
+}
+
+// ---------------------------------------------------------------------------------------------
+// File statements where a script cannot look: a missing or empty "scriptbasepath", the bytes
+// that file_appendtextline writes.
+
+namespace {
+
+zt::genericValue runStatement(const zt::string& text, zt::script::codecontext& context) {
+    zt::script::clonePtr<zt::script::statement> st(zt::script::statement::createFrom(text, 0));
+    zt::genericValue result;
+    if (st) st->exec(context, result);
+    return result;
+}
+
+} // namespace
+
+TEST_F(FilesTest, ScriptRelativeNamesNeedTheBasePath) {
+    zt::script::scriptcontext context;
+    try {
+        runStatement(u"file_makeabs(\"./x.txt\")", context);
+        ADD_FAILURE() << "no failure";
+    } catch (const zt::exception& e) {
+        const std::string chain = testlib::chainText(e);
+        EXPECT_NE(chain.find("Global variable \"scriptbasepath\" not found"), std::string::npos) << chain;
+    }
+    // Names without a leading "." do not need it.
+    zt::string full;
+    ASSERT_TRUE(runStatement(u"file_makeabs(\"/a/./x.txt\")", context).get(full));
+    EXPECT_EQ(full, zt::string(u"/a/x.txt"));
+
+    // A base path without value puts nothing in front: the name is taken from the current
+    // directory.
+    fs::current_path(mDir);
+    context.setGlobalContextVariable(zt::script::scriptcontext::scriptbasepath(), zt::genericValue());
+    ASSERT_TRUE(runStatement(u"file_makeabs(\"./x.txt\")", context).get(full));
+    EXPECT_EQ(full, str(fs::current_path() / "x.txt"));
+
+    // The base path goes in front as it is, without a separator added.
+    context.setGlobalContextVariable(zt::script::scriptcontext::scriptbasepath(), zt::genericValue::of(zt::string(u"/b/c")));
+    ASSERT_TRUE(runStatement(u"file_makeabs(\".x.txt\")", context).get(full));
+    EXPECT_EQ(full, zt::string(u"/b/c.x.txt"));
+}
+
+TEST_F(FilesTest, AppendedLinesAreUtf8WithOneLineFeed) {
+    zt::script::scriptcontext context;
+    context.setGlobalContextVariable(zt::script::scriptcontext::scriptbasepath(), zt::genericValue::of(str(mDir) + u"/"));
+    const zt::string name = str(mDir) + u"/Log.txt";
+    const zt::string call = u"file_appendtextline(\"" + name + u"\", ";
+    runStatement(call + u"\"Grüße €\")", context);
+    runStatement(call + u"\"\")", context);
+    runStatement(u"file_appendtextline(\"" + str(mDir) + u"/LOG.TXT\", \"a b\")", context);
+    EXPECT_EQ(readBytes(mDir / "Log.txt"), "Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC\n\na b\n");
 }

@@ -17,6 +17,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <typeinfo>
 #include <utility>
 #include <vector>
@@ -41,10 +42,6 @@ class time;
 namespace conditions {
 class condition;
 }
-template <class T>
-struct deleteObj;
-template <class T, class D>
-class sharedPtr;
 } // namespace zt
 
 namespace zt::intrface {
@@ -288,7 +285,8 @@ protected:
 };
 
 // A parsed field restriction; null means that the field has no restriction.
-using conditionPtr = zt::sharedPtr<zt::conditions::condition, zt::deleteObj<zt::conditions::condition>>;
+// The same shared pointer as zt::conditions::conditionPtr (ztcondition.h).
+using conditionPtr = std::shared_ptr<zt::conditions::condition>;
 
 // Field restrictions.
 struct restrictionsaccess : unknown {

@@ -1,11 +1,133 @@
-// Statements on colour.
+// Statements on colour: named colour constants and a colour from red, green and blue. A colour
+// is the unsigned long colour value of zt::rgbColor (0x00BBGGRR).
 #include "ztmodules.h"
+
+#include <ztcolor.h>
+
+#include <new>
 
 namespace zt::script {
 
 namespace {
 
-statement* dispatch(const zt::string&, const std::vector<zt::string>&, const std::vector<zt::string>&, int) {
+template <class T>
+T* allocateStatement(int line) {
+    try {
+        return new T;
+    } catch (const std::bad_alloc&) {
+        zt::assertMsg(u"Assertion failed:\n%s\n\nFile: %s\nLine: %d", u"pstmt", u"ztscriptcolor", line);
+        throw false;
+    }
+}
+
+// Stores the colour value into result, keeping a type that result already holds.
+void assignColor(const zt::rgbColor& color, genericValue& result) {
+    if (!result.set(zt::ulong(color.colorValue()))) throw false;
+}
+
+// A named colour; its arguments are ignored.
+class rgb_const : public scriptbasestatement {
+public:
+    using filler = void (*)(zt::rgbColor&);
+
+    static statement* createFrom(filler fill) {
+        rgb_const* st = allocateStatement<rgb_const>(__LINE__);
+        st->mpFill = fill;
+        return st;
+    }
+    statement* clone() const override { return new rgb_const(*this); }
+    void execute(codecontext&, genericValue& result) const override {
+        bool done = false;
+        try {
+            zt::rgbColor color;
+            mpFill(color);
+            assignColor(color, result);
+            done = true;
+        } catch (...) {
+        }
+        if (!done) execError(this, u"Error executing function call");
+    }
+
+private:
+    filler mpFill = nullptr;
+};
+
+class rgb_make : public scriptbasestatement {
+public:
+    static statement* createFrom(const std::vector<zt::string>& params, int flags) {
+        if (params.size() < 3) throw numParamsException(u"rgb_make", 3);
+        clonePtr<rgb_make> st(allocateStatement<rgb_make>(__LINE__));
+        st->mpRed.reset(providerFrom(params[0], flags));
+        st->mpGreen.reset(providerFrom(params[1], flags));
+        st->mpBlue.reset(providerFrom(params[2], flags));
+        return st.release();
+    }
+    statement* clone() const override { return new rgb_make(*this); }
+    void execute(codecontext& context, genericValue& result) const override {
+        unsigned int red = 0, green = 0, blue = 0;
+        if (!component(mpRed, context, red)) execError(this, u"Error getting value for red");
+        if (!component(mpGreen, context, green)) execError(this, u"Error getting value for green");
+        if (!component(mpBlue, context, blue)) execError(this, u"Error getting value for blue");
+        bool done = false;
+        try {
+            // Only the low 8 bits of each component count: 256 is 0.
+            zt::rgbColor color;
+            color.setRGB(static_cast<unsigned char>(red & 0xFFu), static_cast<unsigned char>(green & 0xFFu),
+                         static_cast<unsigned char>(blue & 0xFFu));
+            assignColor(color, result);
+            done = true;
+        } catch (...) {
+        }
+        if (!done) execError(this, u"Error executing zt::rgbColor");
+    }
+
+private:
+    static valueProvider* providerFrom(const zt::string& text, int flags) {
+        valueProvider* p = nullptr;
+        try {
+            p = valueProvider::createFrom(text, flags);
+        } catch (const zt::exception&) {
+            p = nullptr;
+        }
+        if (!p) {
+            zt::assertMsg(u"rgb_make::createFrom: error parsing \"%s\"", text);
+            throw false;
+        }
+        return p;
+    }
+    static bool component(const clonePtr<valueProvider>& provider, codecontext& context, unsigned int& out) {
+        genericValue value;
+        try {
+            if (!provider || !provider->getValue(context, value)) return false;
+        } catch (bool) {
+            return false;
+        }
+        return value.get(out);
+    }
+
+    clonePtr<valueProvider> mpRed, mpGreen, mpBlue;
+};
+
+void fillRed(zt::rgbColor& c) { c.setRGB(255, 0, 0); }
+void fillGreen(zt::rgbColor& c) { c.setRGB(0, 255, 0); }
+void fillBlue(zt::rgbColor& c) { c.setRGB(0, 0, 255); }
+void fillYellow(zt::rgbColor& c) { c.setRGB(255, 255, 0); }
+void fillMagenta(zt::rgbColor& c) { c.setRGB(255, 0, 255); }
+void fillCyan(zt::rgbColor& c) { c.setRGB(0, 255, 255); }
+void fillWhite(zt::rgbColor& c) { c.setRGB(255, 255, 255); }
+void fillBlack(zt::rgbColor& c) { c.setRGB(0, 0, 0); }
+
+statement* dispatch(const zt::string& keyword, const std::vector<zt::string>&, const std::vector<zt::string>& params,
+                    int flags) {
+    if (keyword == u"rgb_make") return rgb_make::createFrom(params, flags);
+    if (keyword == u"red") return rgb_const::createFrom(&fillRed);
+    if (keyword == u"green") return rgb_const::createFrom(&fillGreen);
+    if (keyword == u"blue") return rgb_const::createFrom(&fillBlue);
+    if (keyword == u"yellow") return rgb_const::createFrom(&fillYellow);
+    if (keyword == u"magenta") return rgb_const::createFrom(&fillMagenta);
+    if (keyword == u"cyan") return rgb_const::createFrom(&fillCyan);
+    if (keyword == u"white") return rgb_const::createFrom(&fillWhite);
+    if (keyword == u"black") return rgb_const::createFrom(&fillBlack);
     return nullptr;
 }
 

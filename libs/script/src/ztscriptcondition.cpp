@@ -1,13 +1,85 @@
-// Statements on conditions.
+// Statements on conditions: a condition text parsed once (condition_create) and tested against
+// values (condition_istrue). The language is the utility library's, see docs/conditions.md.
 #include "ztmodules.h"
+
+#include <ztcondition.h>
+
+#include <memory>
+#include <new>
 
 namespace zt::script {
 
 namespace {
 
-statement* dispatch(const zt::string&, const std::vector<zt::string>&, const std::vector<zt::string>&, int) {
+using zt::conditions::condition;
+using zt::conditions::conditionPtr;
+
+template <class T>
+T* allocateStatement(int line) {
+    try {
+        return new T;
+    } catch (const std::bad_alloc&) {
+        zt::assertMsg(u"Assertion failed:\n%s\n\nFile: %s\nLine: %d", u"pstmt", u"ztscriptcondition", line);
+        throw false;
+    }
+}
+
+template <class S, class... D>
+statement* build(const char16_t* name, const std::vector<zt::string>& params, int flags, const D&... decls) {
+    clonePtr<S> st(allocateStatement<S>(__LINE__));
+    st->declare(name, params, flags, decls...);
+    return st.release();
+}
+
+class condition_create : public scriptbasesinglefunction {
+public:
+    template <class... D>
+    void declare(const D&... args) {
+        parse(args...);
+    }
+    statement* clone() const override { return new condition_create(*this); }
+    void execute(codecontext& context, genericValue& result) const override {
+        genericValue value;
+        zt::string text;
+        if (!getParamValue(u"string", context, value) || !value.get(text))
+            execError(this, u"Error retrieving conditionstring");
+        std::unique_ptr<condition> parsed(condition::parse(text));
+        if (!parsed) execError(this, u"Error parsing conditionstring");
+        result.replace(conditionPtr(std::move(parsed)));
+    }
+};
+
+class condition_istrue : public scriptbasesinglefunction {
+public:
+    template <class... D>
+    void declare(const D&... args) {
+        parse(args...);
+    }
+    statement* clone() const override { return new condition_istrue(*this); }
+    void execute(codecontext& context, genericValue& result) const override {
+        genericValue self;
+        conditionPtr cond;
+        if (!getParamValue(u"this", context, self) || !self.get(cond) || !cond)
+            execError(this, u"Error retrieving condition");
+        // The value goes to the condition as it is, an empty value included.
+        genericValue value;
+        if (!getParamValue(u"value", context, value)) execError(this, u"Error retrieving value");
+        result.replace(cond->isTrue(value));
+    }
+};
+
+statement* dispatch(const zt::string& keyword, const std::vector<zt::string>&, const std::vector<zt::string>& params,
+                    int flags) {
+    if (keyword == u"condition_create")
+        return build<condition_create>(u"condition_create", params, flags, u"string", true, nullptr);
+    if (keyword == u"condition_istrue")
+        return build<condition_istrue>(u"condition_istrue", params, flags, u"this", true, u"value", true, nullptr);
     return nullptr;
 }
+
+struct typeNameRegistrar {
+    typeNameRegistrar() { registerScriptTypeName(typeid(conditionPtr), u"condition"); }
+} gTypeNameRegistrar;
 
 } // namespace
 

@@ -1,11 +1,93 @@
-// Statements on directories.
+// Statements on directories: listing files, reading and changing the current directory.
 #include "ztmodules.h"
+
+#include <ztfile.h>
+
+#include <new>
 
 namespace zt::script {
 
 namespace {
 
-statement* dispatch(const zt::string&, const std::vector<zt::string>&, const std::vector<zt::string>&, int) {
+template <class T>
+T* allocateStatement(int line) {
+    try {
+        return new T;
+    } catch (const std::bad_alloc&) {
+        zt::assertMsg(u"Assertion failed:\n%s\n\nFile: %s\nLine: %d", u"pstmt", u"ztscriptdir", line);
+        throw false;
+    }
+}
+
+class directoryFunction : public scriptbasesinglefunction {
+protected:
+    template <class S, class... D>
+    static statement* build(int line, const char16_t* name, const std::vector<zt::string>& params, int flags,
+                            const D&... decls) {
+        clonePtr<S> st(allocateStatement<S>(line));
+        st->parse(name, params, flags, decls...);
+        return st.release();
+    }
+
+    // The parameter as text; raises message when it is missing or does not read as text.
+    zt::string text(const char16_t* name, codecontext& context, const char16_t* message) const {
+        genericValue value;
+        zt::string out;
+        if (!getParamValue(name, context, value) || !value.get(out)) execError(this, message);
+        return out;
+    }
+};
+
+class directory_getallfiles : public directoryFunction {
+public:
+    static statement* createFrom(const std::vector<zt::string>& params, int flags) {
+        return build<directory_getallfiles>(__LINE__, u"directory_getAllFiles", params, flags, u"path", true,
+                                            u"filter", false, nullptr);
+    }
+    statement* clone() const override { return new directory_getallfiles(*this); }
+    void execute(codecontext& context, genericValue& result) const override {
+        const zt::string path = text(u"path", context, u"Error retrieving path");
+        const zt::string filter = hasParam(u"filter") ? text(u"filter", context, u"Error retrieving filter")
+                                                      : zt::string();
+        std::vector<genericValue> names;
+        zt::fileIterator it = zt::directory(path).fileIt(filter, zt::DI_HIDDEN | zt::DI_SYSTEM);
+        while (it.valid()) {
+            const zt::fsEntry entry = *it;
+            it.next();
+            names.push_back(genericValue::of(entry.name()));
+        }
+        result.replace(std::move(names));
+    }
+};
+
+class directory_getcurrent : public directoryFunction {
+public:
+    static statement* createFrom(const std::vector<zt::string>& params, int flags) {
+        return build<directory_getcurrent>(__LINE__, u"directory_getcurrent", params, flags, nullptr);
+    }
+    statement* clone() const override { return new directory_getcurrent(*this); }
+    void execute(codecontext&, genericValue& result) const override {
+        result.replace(zt::directory(u".").fullName());
+    }
+};
+
+class directory_setcurrent : public directoryFunction {
+public:
+    static statement* createFrom(const std::vector<zt::string>& params, int flags) {
+        return build<directory_setcurrent>(__LINE__, u"directory_setcurrent", params, flags, u"dir", true, nullptr);
+    }
+    statement* clone() const override { return new directory_setcurrent(*this); }
+    void execute(codecontext& context, genericValue& result) const override {
+        const zt::string name = text(u"dir", context, u"Error retrieving directoryname");
+        result.replace(zt::directory(name).makeCurrent());
+    }
+};
+
+statement* dispatch(const zt::string& keyword, const std::vector<zt::string>&, const std::vector<zt::string>& params,
+                    int flags) {
+    if (keyword == u"directory_getallfiles") return directory_getallfiles::createFrom(params, flags);
+    if (keyword == u"directory_getcurrent") return directory_getcurrent::createFrom(params, flags);
+    if (keyword == u"directory_setcurrent") return directory_setcurrent::createFrom(params, flags);
     return nullptr;
 }
 

@@ -1,8 +1,9 @@
 // File names, files, directories and file contents.
 //
 // Everything goes through <filesystem>; the few platform calls (module paths, local time
-// offset) are kept behind #ifdef so the file builds on Windows as well.
+// offset, file attributes) are kept behind #ifdef so the file builds on Windows as well.
 #include "ztfile.h"
+#include "ztsystem.h"
 
 #include <algorithm>
 #include <chrono>
@@ -95,17 +96,6 @@ string diskName(const string& name) {
 
 fsEntryName::fsEntryName(const string& name) : mName(normalize(name)) {}
 
-string fsEntryName::path() const {
-    for (size_t i = mName.size(); i > 0; --i) {
-        if (isSeparator(mName[i - 1])) return mName.substr(0, i);
-    }
-#if defined(_WIN32)
-    // "C:name" has the folder "C:".
-    if (mName.size() >= 2 && mName[1] == u':') return mName.substr(0, 2);
-#endif
-    return string();
-}
-
 string fsEntryName::fileName() const { return mName.substr(path().size()); }
 
 string fsEntryName::extension() const {
@@ -129,6 +119,51 @@ bool fsEntryName::isAbsolute() const {
     if (mName.size() >= 3 && mName[1] == u':' && isSeparator(mName[2])) return true;
 #endif
     return false;
+}
+
+string fsEntryName::name(unsigned flags) const {
+    const string folder = path();
+    const size_t root = std::min(rootLength(folder), folder.size());
+    string out;
+    if (flags & FN_ROOT) out += folder.substr(0, root);
+    if (flags & FN_FOLDER) out += folder.substr(root);
+    out += (flags & FN_NOEXTENSION) ? baseName() : fileName();
+    return out;
+}
+
+string fsEntryName::path(unsigned flags) const {
+    string folder;
+    for (size_t i = mName.size(); i > 0 && folder.empty(); --i) {
+        if (isSeparator(mName[i - 1])) folder = mName.substr(0, i);
+    }
+#if defined(_WIN32)
+    // "C:name" has the folder "C:".
+    if (folder.empty() && mName.size() >= 2 && mName[1] == u':') folder = mName.substr(0, 2);
+#endif
+    if ((flags & (FN_ROOT | FN_FOLDER)) == 0 || (flags & (FN_ROOT | FN_FOLDER)) == (FN_ROOT | FN_FOLDER))
+        return folder;
+    const size_t root = std::min(rootLength(folder), folder.size());
+    return (flags & FN_ROOT) ? folder.substr(0, root) : folder.substr(root);
+}
+
+string fsEntryName::fullName() const {
+    if (mName.empty()) return string();
+    std::error_code ec;
+    fs::path p = fs::absolute(toPath(mName), ec);
+    if (ec) p = toPath(mName);
+    string out = fromPath(p.lexically_normal());
+    // "a/.." and "." normalise to a folder name with a separator at the end.
+    if (!isSeparator(mName.back()) && out.size() > rootLength(out) && isSeparator(out.back())) out.pop_back();
+    return out;
+}
+
+string fsEntryName::replaceInvalidChars(const string& name, char16_t replacement) {
+    static const std::u16string_view invalid = u"<>:\"/\\|?*";
+    string out = name;
+    for (char16_t& c : out) {
+        if (c < 0x20 || invalid.find(c) != std::u16string_view::npos) c = replacement;
+    }
+    return out;
 }
 
 bool fsEntryName::resolveNoCase(const string& name, string& resolved) {
@@ -188,6 +223,18 @@ bool fsEntryName::resolveNoCase(const string& name, string& resolved) {
 // ---------------------------------------------------------------------------------------------
 // fsEntry
 
+fsEntry::fsEntry(const string& folder, const string& name) {
+    if (name.empty()) {
+        mName = normalize(folder);
+    } else if (folder.empty() || fsEntryName(name).isAbsolute()) {
+        mName = normalize(name);
+    } else {
+        mName = normalize(folder);
+        if (!isSeparator(mName.back())) mName += kSeparator;
+        mName += normalize(name);
+    }
+}
+
 bool fsEntry::exists() {
     string resolved;
     if (!resolveNoCase(mName, resolved)) return false;
@@ -227,6 +274,55 @@ std::int64_t fsEntry::lastModificationTime() const {
     const auto ms = std::chrono::floor<std::chrono::milliseconds>(sys);
     const auto secs = std::chrono::floor<std::chrono::seconds>(sys);
     return ms.time_since_epoch().count() + localOffsetSeconds(secs) * 1000;
+}
+
+namespace {
+
+// The root of a full name and its parts.
+void splitFull(const string& full, string& root, std::vector<string>& parts) {
+    const size_t r = rootLength(full);
+    root = full.substr(0, r);
+    size_t start = r;
+    for (size_t i = r; i <= full.size(); ++i) {
+        if (i == full.size() || isSeparator(full[i])) {
+            if (i > start) parts.push_back(full.substr(start, i - start));
+            start = i + 1;
+        }
+    }
+}
+
+} // namespace
+
+string fsEntry::relativeNameTo(const string& base) const {
+    const string full = fullName();
+    string root, baseRoot;
+    std::vector<string> parts, baseParts;
+    splitFull(full, root, parts);
+    splitFull(fsEntryName(base).fullName(), baseRoot, baseParts);
+    if (full.empty() || !root.equalsNoCase(baseRoot)) return full;
+
+    size_t common = 0;
+    while (common < parts.size() && common < baseParts.size() && parts[common].equalsNoCase(baseParts[common]))
+        ++common;
+    string out;
+    if (common == baseParts.size()) {
+        out = u".";
+        out += kSeparator;
+    } else {
+        for (size_t i = common; i < baseParts.size(); ++i) {
+            out += u"..";
+            out += kSeparator;
+        }
+    }
+    for (size_t i = common; i < parts.size(); ++i) {
+        out += parts[i];
+        out += kSeparator;
+    }
+    // Keep a separator at the end only where the entry's name has one.
+    if (!isSeparator(full.back()) || common == parts.size()) {
+        if (out.size() > 1) out.pop_back();
+    }
+    return out;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -284,6 +380,86 @@ string directory::current() {
     const fs::path p = fs::current_path(ec);
     if (ec) return string();
     return fromPath(p);
+}
+
+bool fileIterator::next() {
+    if (mPosition < mEntries.size()) ++mPosition;
+    return valid();
+}
+
+bool fileIterator::matches(const string& pattern, const string& name) {
+    if (pattern.empty() || pattern == u"*" || pattern == u"*.*") return true;
+    const string p = pattern.lower();
+    const string n = name.lower();
+    // Greedy match that goes back to the last "*" on a mismatch.
+    size_t pi = 0, ni = 0, star = string::npos, resume = 0;
+    while (ni < n.size()) {
+        if (pi < p.size() && (p[pi] == u'?' || p[pi] == n[ni])) {
+            ++pi;
+            ++ni;
+        } else if (pi < p.size() && p[pi] == u'*') {
+            star = pi++;
+            resume = ni;
+        } else if (star != string::npos) {
+            pi = star + 1;
+            ni = ++resume;
+        } else {
+            return false;
+        }
+    }
+    while (pi < p.size() && p[pi] == u'*') ++pi;
+    return pi == p.size();
+}
+
+fileIterator directory::fileIt(const string& filter, unsigned mask) const {
+    fileIterator it;
+    string folder;
+    if (!resolveNoCase(mName.empty() ? string(u".") : mName, folder)) return it;
+    std::error_code ec;
+    if (!fs::is_directory(toPath(folder), ec)) return it;
+    string prefix = fsEntryName(folder).fullName();
+    if (prefix.empty() || !isSeparator(prefix.back())) prefix += kSeparator;
+
+    fs::directory_iterator entries(toPath(folder), fs::directory_options::skip_permission_denied, ec);
+    if (ec) return it;
+    for (const fs::directory_iterator end; entries != end; entries.increment(ec)) {
+        if (ec) break;
+        const string name = fromPath(entries->path().filename());
+        std::error_code statusError;
+        const fs::file_status st = entries->status(statusError); // follows links
+        if (statusError || !fs::exists(st)) continue;
+#if defined(_WIN32)
+        const DWORD attributes = GetFileAttributesW(entries->path().c_str());
+        const bool hidden = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_HIDDEN);
+        const bool system = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_SYSTEM);
+#else
+        const bool hidden = !name.empty() && name[0] == u'.';
+        const bool system = !fs::is_regular_file(st) && !fs::is_directory(st);
+#endif
+        if (hidden && !(mask & DI_HIDDEN)) continue;
+        if (system && !(mask & DI_SYSTEM)) continue;
+        if (fs::is_directory(st) && !(mask & DI_DIRECTORY)) continue;
+        if (!fileIterator::matches(filter, name)) continue;
+        it.mEntries.emplace_back(prefix + name);
+    }
+    std::sort(it.mEntries.begin(), it.mEntries.end(), [](const fsEntry& a, const fsEntry& b) {
+        const string la = a.name().lower(), lb = b.name().lower();
+        return la != lb ? la < lb : a.name() < b.name();
+    });
+    return it;
+}
+
+std::FILE* _wfopen(const char16_t* name, const char16_t* mode) {
+    if (name == nullptr || mode == nullptr || *name == u'\0') return nullptr;
+#if defined(_WIN32)
+    return ::_wfopen(reinterpret_cast<const wchar_t*>(name), reinterpret_cast<const wchar_t*>(mode));
+#else
+    std::string narrowMode;
+    for (const char16_t* c = mode; *c; ++c) {
+        if (*c != u't') narrowMode += static_cast<char>(*c);
+    }
+    return std::fopen(toPath(diskName(name)).c_str(), narrowMode.c_str());
+#endif
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -444,32 +620,209 @@ size_t binaryBuffer::read(size_t offset, void* dst, size_t n) const {
 }
 
 // ---------------------------------------------------------------------------------------------
-// configStructure
+// keyValueFileReader
 
-bool configStructure::noCaseLess::operator()(const string& a, const string& b) const {
-    return a.lower() < b.lower();
-}
+namespace {
 
-void configStructure::setValue(const string& section, const string& key, const string& value) {
-    mSections[section][key] = value;
-}
-
-bool configStructure::getValue(const string& section, const string& key, string& value) const {
-    const auto s = mSections.find(section);
-    if (s == mSections.end()) return false;
-    const auto k = s->second.find(key);
-    if (k == s->second.end()) return false;
-    value = k->second;
+bool isUtf8(const std::uint8_t* p, size_t n) {
+    for (size_t i = 0; i < n;) {
+        const std::uint8_t b = p[i];
+        size_t extra;
+        if (b < 0x80) extra = 0;
+        else if (b >= 0xC2 && b <= 0xDF) extra = 1;
+        else if (b >= 0xE0 && b <= 0xEF) extra = 2;
+        else if (b >= 0xF0 && b <= 0xF4) extra = 3;
+        else return false;
+        for (size_t k = 1; k <= extra; ++k) {
+            if (i + k >= n || (p[i + k] & 0xC0) != 0x80) return false;
+        }
+        i += extra + 1;
+    }
     return true;
 }
 
-bool configStructure::hasSection(const string& section) const { return mSections.count(section) != 0; }
+string decodeText(const std::vector<std::uint8_t>& bytes) {
+    const std::uint8_t* p = bytes.data();
+    const size_t n = bytes.size();
+    if (n >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF)
+        return string::fromUtf8(std::string_view(reinterpret_cast<const char*>(p + 3), n - 3));
+    if (n >= 2 && ((p[0] == 0xFF && p[1] == 0xFE) || (p[0] == 0xFE && p[1] == 0xFF))) {
+        const bool little = p[0] == 0xFF;
+        string out;
+        for (size_t i = 2; i + 1 < n; i += 2)
+            out += static_cast<char16_t>(little ? (p[i] | (p[i + 1] << 8)) : ((p[i] << 8) | p[i + 1]));
+        return out;
+    }
+    if (isUtf8(p, n)) return string::fromUtf8(std::string_view(reinterpret_cast<const char*>(p), n));
+    return ansiToString(reinterpret_cast<const char*>(p), n);
+}
+
+} // namespace
+
+keyValueFileReader::keyValueFileReader(const file& f, const string& commentText, const string& separator,
+                                       const string& quotes)
+    : mFile(f), mComment(commentText), mSeparator(separator), mQuotes(quotes) {}
+
+keyValueFileReader::~keyValueFileReader() = default;
+
+bool keyValueFileReader::open() {
+    close();
+    binaryBuffer buffer;
+    if (!buffer.readFromFile(mFile)) return false;
+    const string text = decodeText(buffer.bytes());
+    size_t start = 0;
+    for (size_t i = 0; i <= text.size(); ++i) {
+        if (i == text.size() || text[i] == u'\n' || text[i] == u'\r') {
+            string line = text.substr(start, i - start);
+            mLines.push_back(std::move(line.trim()));
+            if (i + 1 < text.size() && text[i] == u'\r' && text[i + 1] == u'\n') ++i;
+            start = i + 1;
+        }
+    }
+    mOpen = true;
+    return true;
+}
+
+void keyValueFileReader::close() {
+    mLines.clear();
+    mLine = 0;
+    mOpen = false;
+}
+
+keyValueFileReader::lineKind keyValueFileReader::parseLine(const string& line, string& name, string& value) const {
+    if (line.empty()) return lineKind::skip;
+    if (!mComment.empty() && line.startsWith(mComment)) return lineKind::skip;
+    if (line[0] == u'[') {
+        const size_t close = line.find(u']');
+        if (close == string::npos) return lineKind::skip;
+        name = line.substr(1, close - 1);
+        name.trim();
+        return lineKind::section;
+    }
+    if (mSeparator.empty()) return lineKind::skip;
+    const size_t sep = line.find(mSeparator);
+    if (sep == string::npos) return lineKind::skip;
+    name = line.substr(0, sep);
+    name.trim();
+    if (name.empty()) return lineKind::skip;
+    value = line.substr(sep + mSeparator.size());
+    value.trim();
+    if (value.size() >= 2 && value.front() == value.back() && mQuotes.find(value.front()) != string::npos)
+        value = value.substr(1, value.size() - 2);
+    return lineKind::key;
+}
+
+bool keyValueFileReader::readSection(string& name) {
+    string found, unused;
+    while (mLine < mLines.size()) {
+        const lineKind kind = parseLine(mLines[mLine++], found, unused);
+        if (kind == lineKind::section) {
+            name = found;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool keyValueFileReader::readKey(string& key, string& value) {
+    string k, v;
+    while (mLine < mLines.size()) {
+        const lineKind kind = parseLine(mLines[mLine], k, v);
+        if (kind == lineKind::section) return false;
+        ++mLine;
+        if (kind == lineKind::key) {
+            key = std::move(k);
+            value = std::move(v);
+            return true;
+        }
+    }
+    return false;
+}
+
+// ---------------------------------------------------------------------------------------------
+// configSet, configStructure
+
+namespace {
+
+// Index of name among entries: the first that matches without regard to case, or the first
+// that matches exactly.
+template <class Entries>
+int findIndexed(const std::map<string, std::vector<size_t>>& index, const Entries& entries, const string& name,
+                bool caseSensitive) {
+    const auto it = index.find(name.lower());
+    if (it == index.end() || it->second.empty()) return -1;
+    if (!caseSensitive) return static_cast<int>(it->second.front());
+    for (size_t i : it->second)
+        if (entries[i].first == name) return static_cast<int>(i);
+    return -1;
+}
+
+} // namespace
+
+int configSet::keyIdx(const string& key, bool caseSensitive) const {
+    return findIndexed(mIndex, mEntries, key, caseSensitive);
+}
+
+bool configSet::setValue(const string& key, const string& value, int mode, bool caseSensitive) {
+    const int i = keyIdx(key, caseSensitive);
+    if (i >= 0) {
+        if (!(mode & replaceValue)) return false;
+        mEntries[static_cast<size_t>(i)].second = value;
+        return true;
+    }
+    if (!(mode & createKey)) return false;
+    mIndex[key.lower()].push_back(mEntries.size());
+    mEntries.emplace_back(key, value);
+    return true;
+}
+
+const string* configSet::value(const string& key, bool caseSensitive) const {
+    const int i = keyIdx(key, caseSensitive);
+    return i < 0 ? nullptr : &mEntries[static_cast<size_t>(i)].second;
+}
+
+bool configSet::getValue(const string& key, string& value, bool caseSensitive) const {
+    const string* v = this->value(key, caseSensitive);
+    if (v == nullptr) return false;
+    value = *v;
+    return true;
+}
+
+int configStructure::sectionIdx(const string& name, bool caseSensitive) const {
+    return findIndexed(mIndex, mSections, name, caseSensitive);
+}
+
+configSet* configStructure::section(const string& name, bool create, bool caseSensitive) {
+    const int i = sectionIdx(name, caseSensitive);
+    if (i >= 0) return &mSections[static_cast<size_t>(i)].second;
+    if (!create) return nullptr;
+    mIndex[name.lower()].push_back(mSections.size());
+    mSections.emplace_back(name, configSet());
+    return &mSections.back().second;
+}
+
+void configStructure::setValue(const string& section, const string& key, const string& value) {
+    this->section(section, true)->setValue(key, value);
+}
+
+bool configStructure::getValue(const string& section, const string& key, string& value) const {
+    const int i = sectionIdx(section);
+    return i >= 0 && mSections[static_cast<size_t>(i)].second.getValue(key, value);
+}
+
+bool configStructure::hasSection(const string& section) const { return sectionIdx(section) >= 0; }
 
 std::vector<string> configStructure::sections() const {
     std::vector<string> names;
     names.reserve(mSections.size());
     for (const auto& s : mSections) names.push_back(s.first);
+    std::stable_sort(names.begin(), names.end(), [](const string& a, const string& b) { return a.lower() < b.lower(); });
     return names;
+}
+
+void configStructure::clear() {
+    mSections.clear();
+    mIndex.clear();
 }
 
 } // namespace zt

@@ -80,3 +80,19 @@ double cutOffImp(double value, int digits) { return decimalCut(value, digits, fa
 float cutOffImp(float value, int digits) { return decimalCut(value, digits, false); }
 
 } // namespace zt
+
+namespace zt {
+
+bool dblEq(double a, double b, double tolerance) {
+    if (a == b) return tolerance >= 0; // also equal infinities, whose difference is NaN
+    return std::fabs(a - b) <= tolerance;
+}
+
+namespace {
+constexpr double kPi = 3.14159265358979323846;
+}
+
+double angle::degree() const { return mInDegrees ? mValue : mValue * 180.0 / kPi; }
+double angle::radians() const { return mInDegrees ? mValue * kPi / 180.0 : mValue; }
+
+} // namespace zt
