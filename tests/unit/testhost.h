@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -170,8 +171,21 @@ private:
     int mTag;
 };
 
+// The text of a value in call logs: its text form, "empty", "ref" or "nullref".
+inline std::string callText(const zt::genericValue& value) {
+    if (value.isEmpty()) return "empty";
+    if (const unknownptr* p = value.constPtrTo<unknownptr>()) return p->isValid() ? "ref" : "nullref";
+    zt::string text;
+    return value.get(text) ? text.toUtf8() : "?";
+}
+
 // A host record: fields, array fields, properties, events, relations, transient data, messages
 // and restrictions.
+//
+// Every call of an interface operation is logged in calls, for example "hasField(a)",
+// "getField<int>(a)", "setField<long>(a,5)", "setDisabled(a,true)", "getRelation(owner)".
+// An operation named in failing returns false (after logging) without doing anything.
+// Interfaces named in withheld ("zt::intrface::propertyaccess") are not offered.
 class record : public hostObject<zt::intrface::fieldaccess, zt::intrface::arrayfieldaccess,
                                  zt::intrface::propertyaccess, zt::intrface::triggerEvents,
                                  zt::intrface::relationaccess, zt::intrface::transientdataaccess,
@@ -182,8 +196,35 @@ public:
     struct message {
         zt::string id;
         int severity;
-        zt::string text;
+        zt::string text;      // resolved when the message was added
+        zt::locString source; // as the engine passed it
     };
+
+    std::vector<std::string> calls;
+    std::set<std::string> failing;
+    std::vector<std::u16string> withheld;
+    std::map<zt::string, zt::intrface::conditionPtr> restrictions;
+
+    // The calls logged so far, separated by blanks; clears the log.
+    std::string takeCalls() {
+        std::string s;
+        for (const auto& c : calls) s += (s.empty() ? "" : " ") + c;
+        calls.clear();
+        return s;
+    }
+
+    int queryInterface(const char16_t* name, unknown*& out) override {
+        const std::u16string_view wanted = name ? name : u"";
+        for (const auto& w : withheld) {
+            if (w == wanted) {
+                out = nullptr;
+                ++queries;
+                return 0;
+            }
+        }
+        return hostObject::queryInterface(name, out);
+    }
+    using hostObject::queryInterface;
 
     std::map<zt::string, zt::genericValue> fields;
     std::map<zt::string, std::vector<zt::genericValue>> arrayFields;
@@ -202,44 +243,50 @@ public:
         transientData.clear();
         fields.clear();
         arrayFields.clear();
+        restrictions.clear();
     }
 
     // fieldaccess
-    bool hasField(const zt::string& name) override { return fields.count(name) != 0; }
+    bool hasField(const zt::string& name) override {
+        if (!log("hasField", name)) return false;
+        return fields.count(name) != 0;
+    }
     bool getField(const zt::string& name, zt::genericValue& out) override {
+        if (!log("getField<generic>", name)) return false;
         auto it = fields.find(name);
         if (it == fields.end()) return false;
         out = it->second;
         return true;
     }
-    bool getField(const zt::string& name, zt::timestamp& out) override { return read(name, out); }
-    bool getField(const zt::string& name, zt::time& out) override { return read(name, out); }
-    bool getField(const zt::string& name, zt::date& out) override { return read(name, out); }
-    bool getField(const zt::string& name, zt::string& out) override { return read(name, out); }
-    bool getField(const zt::string& name, double& out) override { return read(name, out); }
-    bool getField(const zt::string& name, float& out) override { return read(name, out); }
-    bool getField(const zt::string& name, zt::ulong& out) override { return read(name, out); }
-    bool getField(const zt::string& name, unsigned int& out) override { return read(name, out); }
-    bool getField(const zt::string& name, unsigned short& out) override { return read(name, out); }
-    bool getField(const zt::string& name, zt::slong& out) override { return read(name, out); }
-    bool getField(const zt::string& name, int& out) override { return read(name, out); }
-    bool getField(const zt::string& name, short& out) override { return read(name, out); }
-    bool getField(const zt::string& name, bool& out) override { return read(name, out); }
-    bool setField(const zt::string& name, const zt::timestamp& value) override { return write(name, value); }
-    bool setField(const zt::string& name, const zt::time& value) override { return write(name, value); }
-    bool setField(const zt::string& name, const zt::date& value) override { return write(name, value); }
-    bool setField(const zt::string& name, const zt::string& value) override { return write(name, value); }
-    bool setField(const zt::string& name, double value) override { return write(name, value); }
-    bool setField(const zt::string& name, float value) override { return write(name, value); }
-    bool setField(const zt::string& name, zt::ulong value) override { return write(name, value); }
-    bool setField(const zt::string& name, unsigned int value) override { return write(name, value); }
-    bool setField(const zt::string& name, unsigned short value) override { return write(name, value); }
-    bool setField(const zt::string& name, zt::slong value) override { return write(name, value); }
-    bool setField(const zt::string& name, short value) override { return write(name, value); }
-    bool setField(const zt::string& name, bool value) override { return write(name, value); }
+    bool getField(const zt::string& name, zt::timestamp& out) override { return read("timestamp", name, out); }
+    bool getField(const zt::string& name, zt::time& out) override { return read("time", name, out); }
+    bool getField(const zt::string& name, zt::date& out) override { return read("date", name, out); }
+    bool getField(const zt::string& name, zt::string& out) override { return read("string", name, out); }
+    bool getField(const zt::string& name, double& out) override { return read("double", name, out); }
+    bool getField(const zt::string& name, float& out) override { return read("float", name, out); }
+    bool getField(const zt::string& name, zt::ulong& out) override { return read("ulong", name, out); }
+    bool getField(const zt::string& name, unsigned int& out) override { return read("uint", name, out); }
+    bool getField(const zt::string& name, unsigned short& out) override { return read("ushort", name, out); }
+    bool getField(const zt::string& name, zt::slong& out) override { return read("long", name, out); }
+    bool getField(const zt::string& name, int& out) override { return read("int", name, out); }
+    bool getField(const zt::string& name, short& out) override { return read("short", name, out); }
+    bool getField(const zt::string& name, bool& out) override { return read("bool", name, out); }
+    bool setField(const zt::string& name, const zt::timestamp& value) override { return write("timestamp", name, value); }
+    bool setField(const zt::string& name, const zt::time& value) override { return write("time", name, value); }
+    bool setField(const zt::string& name, const zt::date& value) override { return write("date", name, value); }
+    bool setField(const zt::string& name, const zt::string& value) override { return write("string", name, value); }
+    bool setField(const zt::string& name, double value) override { return write("double", name, value); }
+    bool setField(const zt::string& name, float value) override { return write("float", name, value); }
+    bool setField(const zt::string& name, zt::ulong value) override { return write("ulong", name, value); }
+    bool setField(const zt::string& name, unsigned int value) override { return write("uint", name, value); }
+    bool setField(const zt::string& name, unsigned short value) override { return write("ushort", name, value); }
+    bool setField(const zt::string& name, zt::slong value) override { return write("long", name, value); }
+    bool setField(const zt::string& name, short value) override { return write("short", name, value); }
+    bool setField(const zt::string& name, bool value) override { return write("bool", name, value); }
 
     // arrayfieldaccess
     bool getArrayField(const zt::string& name, std::vector<zt::genericValue>& out) override {
+        if (!log("getArrayField", name)) return false;
         auto it = arrayFields.find(name);
         if (it == arrayFields.end()) return false;
         out = it->second;
@@ -248,37 +295,71 @@ public:
 
     // propertyaccess
     bool setDisabled(const zt::string& name, bool value) override {
+        if (!log("setDisabled", name, value ? "true" : "false")) return false;
         disabled[name] = value;
         return true;
     }
-    bool isDisabled(const zt::string& name) override { return disabled[name]; }
+    bool isDisabled(const zt::string& name) override {
+        if (!log("isDisabled", name)) return false;
+        return disabled[name];
+    }
     bool setConstant(const zt::string& name, bool value) override {
+        if (!log("setConstant", name, value ? "true" : "false")) return false;
         constant[name] = value;
         return true;
     }
-    bool isConstant(const zt::string& name) override { return constant[name]; }
+    bool isConstant(const zt::string& name) override {
+        if (!log("isConstant", name)) return false;
+        return constant[name];
+    }
     bool setLabel(const zt::string& name, const zt::string& label) override {
+        if (!log("setLabel", name, label.toUtf8())) return false;
         labels[name] = label;
         return true;
     }
-    void getLabel(zt::string& out, const zt::string& name) override { out = labels[name]; }
+    void getLabel(zt::string& out, const zt::string& name) override {
+        log("getLabel", name);
+        out = labels[name];
+    }
 
     // triggerEvents
-    void triggerFieldChange(const zt::string& name) override { fieldChanges.push_back(name); }
-    void triggerFieldInfoChange(const zt::string& name) override { fieldInfoChanges.push_back(name); }
+    void triggerFieldChange(const zt::string& name) override {
+        log("triggerFieldChange", name);
+        fieldChanges.push_back(name);
+    }
+    void triggerFieldInfoChange(const zt::string& name) override {
+        log("triggerFieldInfoChange", name);
+        fieldInfoChanges.push_back(name);
+    }
 
     // relationaccess: objects handed out carry a reference for the caller.
-    bool hasRelation(const zt::string& name) override { return relations.count(name) != 0; }
-    bool getRelation(const zt::string& name, unknown*& out) override { return handOut(relations, name, out); }
+    bool hasRelation(const zt::string& name) override {
+        if (!log("hasRelation", name)) return false;
+        return relations.count(name) != 0 || relationLists.count(name) != 0;
+    }
+    bool getRelation(const zt::string& name, unknown*& out) override {
+        out = nullptr;
+        if (!log("getRelation", name)) return false;
+        return handOut(relations, name, out);
+    }
     bool setRelation(const zt::string& name, unknown* object) override {
+        if (!log("setRelation", name, object ? "ref" : "null")) return false;
         relations[name] = unknownptr(static_cast<const unknown*>(object));
         return true;
     }
-    bool getRelations(const zt::string& name, unknown*& out) override { return handOut(relationLists, name, out); }
+    bool getRelations(const zt::string& name, unknown*& out) override {
+        out = nullptr;
+        if (!log("getRelations", name)) return false;
+        return handOut(relationLists, name, out);
+    }
 
     // transientdataaccess: the record takes its own reference of what it keeps.
-    bool hasTransientData(const zt::string& name) override { return transientData.count(name) != 0; }
+    bool hasTransientData(const zt::string& name) override {
+        if (!log("hasTransientData", name)) return false;
+        return transientData.count(name) != 0;
+    }
     bool setTransientData(const zt::string& name, unknown* object) override {
+        if (!log("setTransientData", name, object ? "ref" : "null")) return false;
         if (!object) {
             transientData.erase(name);
             return true;
@@ -288,32 +369,55 @@ public:
         return true;
     }
     bool getTransientData(const zt::string& name, unknown*& out) override {
+        out = nullptr;
+        if (!log("getTransientData", name)) return false;
         return handOut(transientData, name, out);
     }
 
     // messagesaccess
     bool addMessage(const zt::string& id, int severity, const zt::locString& text) override {
-        messages.push_back({id, severity, text.text()});
+        if (!log("addMessage", id, std::to_string(severity))) return false;
+        messages.push_back({id, severity, text.text(), text});
         return true;
     }
     bool removeMessage(const zt::string& id) override {
+        if (!log("removeMessage", id)) return false;
         std::erase_if(messages, [&](const message& m) { return m.id == id; });
         return true;
     }
 
-    // restrictionsaccess (the conditions are not looked at here)
-    void setRestriction(const zt::string&, const zt::intrface::conditionPtr&) override { ++restrictionCalls; }
-    void getRestriction(zt::intrface::conditionPtr&, const zt::string&) override { ++restrictionCalls; }
+    // restrictionsaccess
+    void setRestriction(const zt::string& name, const zt::intrface::conditionPtr& restriction) override {
+        ++restrictionCalls;
+        log("setRestriction", name, restriction ? "condition" : "null");
+        if (restriction) restrictions[name] = restriction;
+        else restrictions.erase(name);
+    }
+    void getRestriction(zt::intrface::conditionPtr& out, const zt::string& name) override {
+        ++restrictionCalls;
+        log("getRestriction", name);
+        auto it = restrictions.find(name);
+        out = it == restrictions.end() ? nullptr : it->second;
+    }
 
 private:
+    // Logs "op(name[,extra])"; false when op is one of the failing operations.
+    bool log(const std::string& op, const zt::string& name, const std::string& extra = std::string()) {
+        calls.push_back(op + "(" + name.toUtf8() + (extra.empty() ? "" : "," + extra) + ")");
+        const std::string base = op.substr(0, op.find('<'));
+        return failing.count(op) == 0 && failing.count(base) == 0;
+    }
     template <class T>
-    bool read(const zt::string& name, T& out) {
+    bool read(const char* type, const zt::string& name, T& out) {
+        if (!log(std::string("getField<") + type + ">", name)) return false;
         auto it = fields.find(name);
         return it != fields.end() && it->second.get(out);
     }
     template <class T>
-    bool write(const zt::string& name, const T& value) {
-        fields[name] = zt::genericValue::of(value);
+    bool write(const char* type, const zt::string& name, const T& value) {
+        zt::genericValue v = zt::genericValue::of(value);
+        if (!log(std::string("setField<") + type + ">", name, callText(v))) return false;
+        fields[name] = std::move(v);
         return true;
     }
     static bool handOut(std::map<zt::string, unknownptr>& slots, const zt::string& name, unknown*& out) {

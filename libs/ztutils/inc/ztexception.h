@@ -11,49 +11,87 @@
 
 namespace zt {
 
-// Named placeholder values of a localised text; placeholders are written "[Name]".
+class locString;
+
+// Named placeholder values of a localised text; placeholders are written "[Name]" in texts.
+// A value is a text, a number (shown in its shortest exact form) or another localised text
+// (resolved in the same language as the text that shows it).
 class ZTUTILS_API locStringParams {
 public:
+    enum class kind { text, number, localised };
+    struct entry {
+        string name;
+        kind type = kind::text;
+        string text;
+        double number = 0;
+        std::shared_ptr<const locString> localised;
+    };
+
+    // Setting a name again replaces its value.
     void set(const string& name, const string& value);
+    void set(const string& name, const char16_t* value) { set(name, string(value ? value : u"")); }
+    void set(const string& name, double value);
+    void set(const string& name, const locString& value);
     // Declares a placeholder without a value (it is shown empty).
     void setNull(const string& name);
+
+    const entry* find(const string& name) const;
+    // The text of a text value (null for absent names and other kinds of value).
     const string* get(const string& name) const;
+    // The value as shown in a text, in the given language (null: the current one).
+    static string shown(const entry& e, const char16_t* language = nullptr);
+
     bool empty() const { return mValues.empty(); }
-    const std::vector<std::pair<string, string>>& values() const { return mValues; }
+    const std::vector<entry>& values() const { return mValues; }
 
 private:
-    std::vector<std::pair<string, string>> mValues;
+    entry& slot(const string& name);
+    std::vector<entry> mValues;
 };
 
-// A message identifier with its default text and placeholder values.
+// A message identifier with its default text, an optional string file (the catalogue the
+// identifier is looked up in, see ztlocal.h) and placeholder values.
 class ZTUTILS_API locString {
 public:
     locString() = default;
+    // The text serves as identifier and as default text: without a catalogue entry for it, the
+    // text shows as written.
+    explicit locString(const string& text) : mId(text), mDefault(text) {}
     locString(const string& id, const string& defaultText) : mId(id), mDefault(defaultText) {}
     locString(const string& id, const string& defaultText, const locStringParams& params)
         : mId(id), mDefault(defaultText), mParams(params) {}
+    // file and params may be null (an empty file means the common catalogue).
+    locString(const string& id, const string& defaultText, const char16_t* file, const locStringParams* params)
+        : mId(id), mDefault(defaultText), mFile(file ? file : u"") {
+        if (params) mParams = *params;
+    }
 
     const string& id() const { return mId; }
     const string& defaultText() const { return mDefault; }
+    const string& file() const { return mFile; }
     locStringParams& params() { return mParams; }
     const locStringParams& params() const { return mParams; }
 
-    // The text with its placeholders filled: the catalogue's text for the identifier when one
-    // is installed and knows it, else the default text.
-    string text() const;
+    // The text with its placeholders filled, in the given language (null: the current one):
+    // the catalogue's text for the identifier when there is one, else the default text.
+    string text(const char16_t* language = nullptr) const;
 
-    // Catalogue hook: returns true and the text for an identifier.
+    // Catalogue hook, asked before the catalogue files: returns true and the text for an
+    // identifier. The hook must not install another hook.
     using catalogue = std::function<bool(const string& id, string& text)>;
     static void setCatalogue(catalogue c);
 
 private:
     string mId;
     string mDefault;
+    string mFile;
     locStringParams mParams;
 };
 
-// Fills "[Name]" placeholders of text from params; placeholders without a value become empty.
-ZTUTILS_API string fillPlaceholders(const string& text, const locStringParams& params);
+// Fills the "[Name]" placeholders of text that params names (declared without a value: empty);
+// brackets around other names stay as written.
+ZTUTILS_API string fillPlaceholders(const string& text, const locStringParams& params,
+                                    const char16_t* language = nullptr);
 
 // Base of every exception of the utility library and the engine.
 class ZTUTILS_API exception {

@@ -5,6 +5,7 @@
 #include "ztexception.h"
 #include "ztexport.h"
 #include "ztfile.h"
+#include "ztlocal.h"
 #include "ztlog.h"
 #include "ztstring.h"
 #include "ztsystem.h"

@@ -1,38 +1,84 @@
 #include "ztexception.h"
+#include "ztlocal.h"
+#include "ztvalue.h"
 
 #include <cstdio>
 #include <mutex>
 
 namespace zt {
 
+locStringParams::entry& locStringParams::slot(const string& name) {
+    for (auto& e : mValues)
+        if (e.name == name) return e;
+    mValues.emplace_back();
+    mValues.back().name = name;
+    return mValues.back();
+}
+
 void locStringParams::set(const string& name, const string& value) {
-    for (auto& p : mValues) {
-        if (p.first == name) {
-            p.second = value;
-            return;
-        }
-    }
-    mValues.emplace_back(name, value);
+    entry& e = slot(name);
+    e.type = kind::text;
+    e.text = value;
+    e.localised.reset();
+}
+
+void locStringParams::set(const string& name, double value) {
+    entry& e = slot(name);
+    e.type = kind::number;
+    e.number = value;
+    e.text.clear();
+    e.localised.reset();
+}
+
+void locStringParams::set(const string& name, const locString& value) {
+    // Copied first: value may be a text that this very parameter list belongs to.
+    auto copy = std::make_shared<const locString>(value);
+    entry& e = slot(name);
+    e.type = kind::localised;
+    e.text.clear();
+    e.localised = std::move(copy);
 }
 
 void locStringParams::setNull(const string& name) { set(name, string()); }
 
-const string* locStringParams::get(const string& name) const {
-    for (const auto& p : mValues)
-        if (p.first == name) return &p.second;
+const locStringParams::entry* locStringParams::find(const string& name) const {
+    for (const auto& e : mValues)
+        if (e.name == name) return &e;
     return nullptr;
 }
 
-string fillPlaceholders(const string& text, const locStringParams& params) {
+const string* locStringParams::get(const string& name) const {
+    const entry* e = find(name);
+    return e && e->type == kind::text ? &e->text : nullptr;
+}
+
+string locStringParams::shown(const entry& e, const char16_t* language) {
+    switch (e.type) {
+    case kind::number: return toText(e.number);
+    case kind::localised: return e.localised ? e.localised->text(language) : string();
+    case kind::text: break;
+    }
+    return e.text;
+}
+
+string fillPlaceholders(const string& text, const locStringParams& params, const char16_t* language) {
+    if (params.empty() || text.find(u'[') == string::npos) return text;
     string out;
     out.reserve(text.size() + 32);
     for (size_t i = 0; i < text.size();) {
         if (text[i] == u'[') {
             size_t close = text.find(u']', i + 1);
             if (close != string::npos) {
-                string name = text.substr(i + 1, close - i - 1);
-                if (const string* v = params.get(name)) {
-                    out += *v;
+                const std::u16string_view name(text.data() + i + 1, close - i - 1);
+                const locStringParams::entry* value = nullptr;
+                for (const auto& e : params.values()) {
+                    if (std::u16string_view(e.name) == name) {
+                        value = &e;
+                        break;
+                    }
+                }
+                if (value) {
+                    out += locStringParams::shown(*value, language);
                     i = close + 1;
                     continue;
                 }
@@ -43,26 +89,8 @@ string fillPlaceholders(const string& text, const locStringParams& params) {
     return out;
 }
 
-namespace {
-std::mutex gCatalogueLock;
-locString::catalogue gCatalogue;
-} // namespace
-
-void locString::setCatalogue(catalogue c) {
-    std::lock_guard guard(gCatalogueLock);
-    gCatalogue = std::move(c);
-}
-
-string locString::text() const {
-    string base = mDefault;
-    if (!mId.empty()) {
-        std::lock_guard guard(gCatalogueLock);
-        if (gCatalogue) {
-            string translated;
-            if (gCatalogue(mId, translated)) base = translated;
-        }
-    }
-    return fillPlaceholders(base, mParams);
+string locString::text(const char16_t* language) const {
+    return locMessage(locStringId(mId, mFile), mDefault, mParams, language);
 }
 
 exception::exception(const locString& message, const exception* inner)
