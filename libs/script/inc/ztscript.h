@@ -10,9 +10,11 @@
 #include <ztutils.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -200,6 +202,19 @@ public:
     // detail may be null: the "[Det]" placeholder then stays without a value.
     scriptExecException(const zt::string& script, const zt::string* detail, const zt::exception* inner = nullptr);
     ZTSCRIPT_EXCEPTION_CLONE(scriptExecException)
+};
+
+// A call ran into one of the execution limits its host set (see executionLimits). The engine
+// wraps it like any other failure, so it is the innermost exception of the call's chain.
+class ZTSCRIPT_API executionLimitException : public scriptException {
+public:
+    enum class limit { steps, time, cancelled };
+    executionLimitException(limit which, std::uint64_t maxSteps);
+    limit which() const { return mWhich; }
+    ZTSCRIPT_EXCEPTION_CLONE(executionLimitException)
+
+private:
+    limit mWhich;
 };
 
 class ZTSCRIPT_API variableNotFoundException : public scriptException {
@@ -427,6 +442,23 @@ public:
 // ---------------------------------------------------------------------------------------------
 // Contexts
 
+// Limits a host can put on a call of codeManager::executeFunction, through the scriptcontext it
+// passes. They hold for the whole call, script functions called by callfunction included. The
+// defaults limit nothing. A limit that is hit ends the call with an executionLimitException
+// inside the usual scriptExecException chain; once hit it stays hit until the call ends, so a
+// script cannot carry on past it.
+struct ZTSCRIPT_API executionLimits {
+    // Most statements the call may execute (every nested statement counts); 0 is no limit.
+    std::uint64_t maxSteps = 0;
+    // Point in time after which the call stops. It is checked between statements, so one long
+    // statement (a program started and waited for, a message box) runs to its end first.
+    std::optional<std::chrono::steady_clock::time_point> deadline;
+    // A flag another thread may set to stop the call; it must outlive the call.
+    const std::atomic<bool>* cancel = nullptr;
+
+    bool limitsAnything() const { return maxSteps != 0 || deadline.has_value() || cancel != nullptr; }
+};
+
 class ZTSCRIPT_API codecontext {
 public:
     explicit codecontext(codecontext* outer);
@@ -501,6 +533,10 @@ public:
     static const scString& breakallsignal();
     static const scString& scriptbasepath();
 
+    // Execution limits of calls made with this context (see executionLimits).
+    void setLimits(const executionLimits& limits) { mLimits = limits; }
+    const executionLimits& limits() const { return mLimits; }
+
     const genericSet& parameters() const { return mParameters; }
     const genericSet* globalVariables() const { return mpGlobalVariables; }
 
@@ -512,6 +548,7 @@ private:
     genericSet mSignals;
     genericSet* mpGlobalVariables = nullptr;
     bool mOwnsGlobalVariables = true;
+    executionLimits mLimits;
 };
 
 // ---------------------------------------------------------------------------------------------

@@ -79,6 +79,26 @@ scriptExecException::scriptExecException(const zt::string& script, const zt::str
 variableNotFoundException::variableNotFoundException(const zt::string& name, const zt::exception* inner)
     : scriptException(makeMessage(u"EVarNotFound", u"Variable \"[Var]\" not found", {{u"Var", &name}}), inner) {}
 
+namespace {
+locString limitMessage(executionLimitException::limit which, std::uint64_t maxSteps) {
+    switch (which) {
+    case executionLimitException::limit::steps: {
+        const zt::string steps = zt::string::format(u"%llu", static_cast<unsigned long long>(maxSteps));
+        return makeMessage(u"EStepLimit", u"The call was stopped: it reached its limit of [Steps] executed statements",
+                           {{u"Steps", &steps}});
+    }
+    case executionLimitException::limit::time:
+        return makeMessage(u"ETimeLimit", u"The call was stopped: its time limit ran out", {});
+    case executionLimitException::limit::cancelled:
+        break;
+    }
+    return makeMessage(u"ECancelled", u"The call was cancelled", {});
+}
+} // namespace
+
+executionLimitException::executionLimitException(limit which, std::uint64_t maxSteps)
+    : scriptException(limitMessage(which, maxSteps), nullptr), mWhich(which) {}
+
 globalVarNotFoundException::globalVarNotFoundException(const zt::string& name, const zt::exception* inner)
     : scriptException(makeMessage(u"EGlobNotFound", u"Global variable \"[Var]\" not found", {{u"Var", &name}}), inner) {}
 
@@ -132,6 +152,59 @@ constexpr int kMaxParseNesting = 500;
 ZT_FAST_TLS thread_local int gExecNesting = 0;
 ZT_FAST_TLS thread_local int gParseNesting = 0;
 
+// The execution limits of the call running on this thread, counted down by every statement.
+// Limits of a call made inside another limited call hold in addition to the outer ones.
+class executionBudget {
+public:
+    explicit executionBudget(const executionLimits& limits, executionBudget* outer)
+        : mLimits(limits), mpOuter(outer) {}
+
+    void step() {
+        if (mTripped) throw executionLimitException(*mTripped, mLimits.maxSteps);
+        ++mSteps;
+        if (mLimits.maxSteps != 0 && mSteps > mLimits.maxSteps) trip(executionLimitException::limit::steps);
+        if (mLimits.cancel && mLimits.cancel->load(std::memory_order_relaxed))
+            trip(executionLimitException::limit::cancelled);
+        // Reading the clock costs more than a statement: look every 64 statements.
+        if (mLimits.deadline && (mSteps & 63u) == 1u && std::chrono::steady_clock::now() >= *mLimits.deadline)
+            trip(executionLimitException::limit::time);
+        if (mpOuter) mpOuter->step();
+    }
+
+private:
+    [[noreturn]] void trip(executionLimitException::limit which) {
+        mTripped = which;
+        throw executionLimitException(which, mLimits.maxSteps);
+    }
+
+    executionLimits mLimits;
+    executionBudget* mpOuter;
+    std::uint64_t mSteps = 0;
+    std::optional<executionLimitException::limit> mTripped;
+};
+
+ZT_FAST_TLS thread_local executionBudget* gBudget = nullptr;
+
+// Puts a call's limits in force on this thread for as long as the call runs.
+class budgetScope {
+public:
+    explicit budgetScope(const executionLimits& limits) {
+        if (!limits.limitsAnything()) return;
+        mBudget.emplace(limits, gBudget);
+        mpPrevious = gBudget;
+        gBudget = &*mBudget;
+    }
+    ~budgetScope() {
+        if (mBudget) gBudget = mpPrevious;
+    }
+    budgetScope(const budgetScope&) = delete;
+    budgetScope& operator=(const budgetScope&) = delete;
+
+private:
+    std::optional<executionBudget> mBudget;
+    executionBudget* mpPrevious = nullptr;
+};
+
 struct nestingGuard {
     int& mDepth;
     explicit nestingGuard(int& depth) : mDepth(depth) { ++mDepth; }
@@ -147,6 +220,7 @@ void statement::exec(codecontext& context, genericValue& result) const {
         nestingGuard nesting(gExecNesting);
         if (gExecNesting > kMaxExecNesting)
             throw exceptionDetail(zt::string::format(u"statements nested deeper than %d levels", kMaxExecNesting));
+        if (gBudget) gBudget->step();
         if (log.isEnabled(zt::logLevel::trace))
             log.log_trace(u"trying to exec (%s)", __FILE__, __LINE__, "zt::script::statement::exec", mText);
         execute(context, result);
@@ -956,6 +1030,7 @@ bool codeManager::executeFunction(const zt::string& basePath, const zt::string& 
                                          genericValue::of(zt::fsEntryName(fn->file.name()).path()));
 
         // Run the body and hand back the return value.
+        const budgetScope limits(context.limits());
         fn->body->exec(context, result);
         if (genericValue* ret = context.parameterAddress(scriptcontext::returnparam()))
             if (ret != &result) result = *ret;

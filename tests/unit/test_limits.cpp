@@ -1,0 +1,143 @@
+// Execution limits a host puts on a call: statement count, deadline and cancel flag.
+#include "testlib.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+using namespace zt::script;
+using namespace std::chrono_literals;
+
+namespace {
+
+class Limits : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir.write("limits.ztscr", "scrdef endless()\n"
+                                  "{\n"
+                                  "  createvar(n, add<int>(\"0\", \"0\"));\n"
+                                  "  while(\"1\", { setvar(n, add<int>(n, \"1\")) })\n"
+                                  "}\n"
+                                  "scrdef count(in<int> upto)\n"
+                                  "{\n"
+                                  "  createvar(n, add<int>(\"0\", \"0\"));\n"
+                                  "  while(issmaller<int>(n, upto), { setvar(n, add<int>(n, \"1\")) });\n"
+                                  "  return(n)\n"
+                                  "}\n"
+                                  "scrdef outer()\n"
+                                  "{\n"
+                                  "  return(callfunction(script$limits$endless))\n"
+                                  "}\n");
+    }
+
+    // Runs the function; returns the innermost exception of the failure's chain (null when the
+    // call succeeded) and keeps the whole chain for messages.
+    const executionLimitException* call(scriptcontext& context, const char16_t* function,
+                                        std::vector<zt::genericValue> args = {}) {
+        failure.reset();
+        result.clear();
+        try {
+            codeManager::instance()->executeFunction(zt::string::fromUtf8(dir.path), zt::string(u"script$limits$") + function,
+                                                     context, args, result);
+        } catch (const zt::exception& e) {
+            failure.reset(e.clone());
+        }
+        const zt::exception* innermost = failure.get();
+        while (innermost && innermost->inner()) innermost = innermost->inner();
+        return dynamic_cast<const executionLimitException*>(innermost);
+    }
+
+    testlib::tempDir dir;
+    std::unique_ptr<zt::exception> failure;
+    zt::genericValue result;
+};
+
+TEST_F(Limits, StepLimitEndsAnEndlessLoop) {
+    scriptcontext context;
+    executionLimits limits;
+    limits.maxSteps = 1000;
+    context.setLimits(limits);
+    const executionLimitException* hit = call(context, u"endless");
+    ASSERT_NE(hit, nullptr) << (failure ? testlib::chainText(*failure) : std::string("no failure"));
+    EXPECT_EQ(hit->which(), executionLimitException::limit::steps);
+    EXPECT_NE(testlib::chainText(*failure).find("limit of 1000 executed statements"), std::string::npos)
+        << testlib::chainText(*failure);
+    // The outermost exception is the engine's usual execution error.
+    EXPECT_NE(dynamic_cast<const scriptExecException*>(failure.get()), nullptr);
+}
+
+TEST_F(Limits, StepLimitLeavesCallsWithinItAlone) {
+    scriptcontext context;
+    executionLimits limits;
+    limits.maxSteps = 10000;
+    context.setLimits(limits);
+    EXPECT_EQ(call(context, u"count", {zt::genericValue::of(zt::string(u"100"))}), nullptr);
+    ASSERT_FALSE(failure) << testlib::chainText(*failure);
+    { int n = 0; ASSERT_TRUE(result.get(n)); EXPECT_EQ(n, 100); }
+
+    // The same loop, longer, runs into it: the limit counts nested statements too.
+    scriptcontext again;
+    again.setLimits(limits);
+    EXPECT_NE(call(again, u"count", {zt::genericValue::of(zt::string(u"10000"))}), nullptr);
+}
+
+TEST_F(Limits, DeadlineEndsAnEndlessLoop) {
+    scriptcontext context;
+    executionLimits limits;
+    const auto start = std::chrono::steady_clock::now();
+    limits.deadline = start + 100ms;
+    context.setLimits(limits);
+    const executionLimitException* hit = call(context, u"endless");
+    const auto took = std::chrono::steady_clock::now() - start;
+    ASSERT_NE(hit, nullptr);
+    EXPECT_EQ(hit->which(), executionLimitException::limit::time);
+    EXPECT_GE(took, 100ms);
+    EXPECT_LT(took, 10s);
+    EXPECT_NE(testlib::chainText(*failure).find("time limit ran out"), std::string::npos);
+}
+
+TEST_F(Limits, CancelFlagSetFromAnotherThread) {
+    scriptcontext context;
+    std::atomic<bool> cancel{false};
+    executionLimits limits;
+    limits.cancel = &cancel;
+    context.setLimits(limits);
+    std::thread canceller([&] {
+        std::this_thread::sleep_for(50ms);
+        cancel.store(true);
+    });
+    const executionLimitException* hit = call(context, u"endless");
+    canceller.join();
+    ASSERT_NE(hit, nullptr);
+    EXPECT_EQ(hit->which(), executionLimitException::limit::cancelled);
+    EXPECT_NE(testlib::chainText(*failure).find("The call was cancelled"), std::string::npos);
+}
+
+TEST_F(Limits, LimitsHoldInCalledFunctions) {
+    scriptcontext context;
+    executionLimits limits;
+    limits.maxSteps = 500;
+    context.setLimits(limits);
+    const executionLimitException* hit = call(context, u"outer");
+    ASSERT_NE(hit, nullptr);
+    EXPECT_EQ(hit->which(), executionLimitException::limit::steps);
+}
+
+TEST_F(Limits, EndWithTheirCall) {
+    {
+        scriptcontext limited;
+        executionLimits limits;
+        limits.maxSteps = 50;
+        limited.setLimits(limits);
+        ASSERT_NE(call(limited, u"endless"), nullptr);
+    }
+    // A later call without limits on this thread runs to its end.
+    scriptcontext free;
+    EXPECT_EQ(call(free, u"count", {zt::genericValue::of(zt::string(u"5000"))}), nullptr);
+    ASSERT_FALSE(failure) << testlib::chainText(*failure);
+    { int n = 0; ASSERT_TRUE(result.get(n)); EXPECT_EQ(n, 5000); }
+}
+
+} // namespace
