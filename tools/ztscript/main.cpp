@@ -1,10 +1,16 @@
 // ztscript: runs, checks, scrambles and tests script files from the command line.
 #include "answer.h"
+#include "demohost.h"
 #include "tool.h"
 
 #include <CLI/CLI.hpp>
 
 #include <iostream>
+
+#if __has_include(<ztlocal.h>)
+#include <ztlocal.h>
+#define ZTSCRIPT_TOOL_LOCALISATION 1
+#endif
 
 #ifndef ZTSCRIPT_TOOL_VERSION
 #define ZTSCRIPT_TOOL_VERSION "0.0.0"
@@ -25,15 +31,43 @@ struct runOptions {
     bool showType = false;
     std::string answer;
     bool trace = false;
+    bool dumpObjects = false;
+    bool save = false;
     std::string script;
     std::string function;
     std::vector<std::string> args;
 };
 
-// Command-line text -> argument value. "@..." names a host object, "@@..." is a literal "@...".
-genericValue argumentValue(const std::string& arg) {
+// Localisation options of run and test.
+struct localOptions {
+    std::string strings;
+    std::string lang;
+};
+
+void applyLocalOptions(const localOptions& o) {
+#ifdef ZTSCRIPT_TOOL_LOCALISATION
+    if (!o.strings.empty()) zt::setCatalogueFolder(zt::string::fromUtf8(o.strings));
+    if (!o.lang.empty()) zt::setLanguage(zt::string::fromUtf8(o.lang));
+#else
+    (void)o;
+#endif
+}
+
+void addLocalOptions(CLI::App* command, localOptions& o) {
+#ifdef ZTSCRIPT_TOOL_LOCALISATION
+    command->add_option("--strings", o.strings, "Folder of the message catalogues (\"<catalogue>.<language>.txt\")");
+    command->add_option("--lang", o.lang, "Language of the messages (\"de\"; default: from the environment)");
+#else
+    (void)command;
+    (void)o;
+#endif
+}
+
+// Command-line text -> argument value. "@FILE" passes the host object of a JSON file (relative
+// to the current folder), "@@..." is a literal "@...".
+genericValue argumentValue(const std::string& arg, demoHost& host) {
     if (arg.rfind("@@", 0) == 0) return genericValue::of(zt::string::fromUtf8(arg.substr(1)));
-    if (arg.rfind("@", 0) == 0) throw usageError{"host objects are not available yet (argument \"" + arg + "\")"};
+    if (arg.rfind("@", 0) == 0) return host.load(arg.substr(1));
     return genericValue::of(zt::string::fromUtf8(arg));
 }
 
@@ -46,7 +80,7 @@ void printFailure(const std::exception_ptr& failure) {
     }
 }
 
-int runCommand(const runOptions& o) {
+int runCommand(const runOptions& o, const localOptions& local) {
     if (!o.answer.empty()) {
         messageAnswer answer;
         if (!parseAnswer(o.answer, answer))
@@ -55,10 +89,21 @@ int runCommand(const runOptions& o) {
     }
     if (o.script.find('$') != std::string::npos || o.function.find('$') != std::string::npos)
         throw usageError{"script and function names may not contain \"$\""};
+    // Declared before the arguments, so that it outlives the references they hold.
+    demoHost host;
+    host.setMessageStream(&std::cerr);
     std::vector<genericValue> args;
     args.reserve(o.args.size());
-    for (const std::string& a : o.args) args.push_back(argumentValue(a));
+    for (const std::string& a : o.args) {
+        try {
+            args.push_back(argumentValue(a, host));
+        } catch (const demoError& e) {
+            std::cerr << "error: cannot load the host object " << e.what() << "\n";
+            return exitFailed;
+        }
+    }
 
+    applyLocalOptions(local);
     if (o.trace) zt::logManager::setLevel(zt::logLevel::trace);
     installMessageBoxHandler(true);
     zt::setAssertReporter([](const zt::string& text) {
@@ -67,6 +112,11 @@ int runCommand(const runOptions& o) {
         std::cerr << std::endl;
     });
 
+    // The objects as the script left them, after the result (or the error).
+    auto dumpObjects = [&] {
+        if (!o.dumpObjects) return;
+        std::cout << demoHost::format(host.dump()) << std::flush;
+    };
     genericValue result;
     try {
         zt::script::scriptcontext context;
@@ -80,6 +130,7 @@ int runCommand(const runOptions& o) {
     } catch (...) {
         std::cout.flush();
         printFailure(std::current_exception());
+        dumpObjects();
         return exitFailed;
     }
     if (o.showType) {
@@ -88,6 +139,16 @@ int runCommand(const runOptions& o) {
     } else if (!result.isEmpty()) {
         write(std::cout, resultText(result));
         std::cout << "\n";
+    }
+    dumpObjects();
+    if (o.save) {
+        try {
+            host.save();
+        } catch (const demoError& e) {
+            std::cout.flush();
+            std::cerr << "error: cannot save the host object " << e.what() << "\n";
+            return exitFailed;
+        }
     }
     return exitOk;
 }
@@ -120,11 +181,17 @@ int main(int argc, char** argv) {
     runCmd->add_flag("--show-type", run.showType, "Print the result as \"TYPE: TEXT\" (\"void\" for no result)");
     runCmd->add_option("--answer", run.answer, "Answer of message boxes: ok, cancel, yes, no or retry");
     runCmd->add_flag("--trace", run.trace, "Log every executed statement to stderr");
+    runCmd->add_flag("--dump-objects", run.dumpObjects,
+                     "Print the host objects of \"@FILE\" arguments as JSON after the result");
+    runCmd->add_flag("--save", run.save,
+                     "Write the fields of the host objects back to their JSON files when the script succeeded");
+    localOptions runLocal;
+    addLocalOptions(runCmd, runLocal);
     runCmd->add_option("script", run.script, "Script file: name without extension, or a path")->required();
     runCmd->add_option("function", run.function, "Function to call")->required();
     runCmd->add_option("args", run.args,
-                       "Arguments, passed as texts; \"@@x\" passes \"@x\" (use -- before arguments that "
-                       "start with \"-\")");
+                       "Arguments, passed as texts; \"@FILE\" passes the host object of a JSON file, \"@@x\" "
+                       "passes \"@x\" (use -- before arguments that start with \"-\")");
     runCmd->footer("Exit status: 0 success, 1 the script failed, 2 usage error.");
 
     std::vector<std::string> checkFilesList;
@@ -143,6 +210,8 @@ int main(int argc, char** argv) {
     std::vector<std::string> testFilesList;
     CLI::App* testCmd = app.add_subcommand("test", "Run the test comments of script files");
     testCmd->add_option("files", testFilesList, "Script files with \"// test\" comments")->required();
+    localOptions testLocal;
+    addLocalOptions(testCmd, testLocal);
 
     try {
         app.parse(argc, argv);
@@ -152,11 +221,14 @@ int main(int argc, char** argv) {
     }
 
     try {
-        if (runCmd->parsed()) return runCommand(run);
+        if (runCmd->parsed()) return runCommand(run, runLocal);
         if (checkCmd->parsed()) return checkFiles(checkFilesList, std::cout);
         if (scrambleCmd->parsed()) return scrambleCommand(scrambleIn, scrambleOut);
         if (unscrambleCmd->parsed()) return scrambleCommand(unscrambleIn, unscrambleOut);
-        if (testCmd->parsed()) return runTests(testFilesList, std::cout);
+        if (testCmd->parsed()) {
+            applyLocalOptions(testLocal);
+            return runTests(testFilesList, std::cout);
+        }
     } catch (const usageError& e) {
         std::cerr << "usage error: " << e.message << "\n";
         return exitUsage;

@@ -4,8 +4,10 @@
 //     // test NAME(ARGS) => TYPE: TEXT    type name and text form equal (=> void: no result)
 //     // test NAME(ARGS) !> FRAGMENT      the call fails; the error messages contain FRAGMENT
 //
-// ARGS are double-quoted texts separated by commas (escapes \" \\ \n \t), or the word null for
-// an argument without a value; there may be none. TEXT, TYPE's text and FRAGMENT are trimmed;
+// ARGS are double-quoted texts separated by commas (escapes \" \\ \n \t), the word null for
+// an argument without a value, or @FILE for a host object loaded from a JSON file (FILE is
+// relative to the test file's folder; @"FILE" quotes a name with blanks, commas or
+// parentheses); there may be none. TEXT, TYPE's text and FRAGMENT are trimmed;
 // written as one quoted text they are unescaped instead, so that blanks at the ends and line
 // breaks can be expected ("" is the empty text).
 #pragma once
@@ -20,6 +22,7 @@ enum class expectKind { text, typed, error };
 
 struct testArgument {
     bool isNull = false;
+    bool isObject = false; // text names the JSON file of a host object
     zt::string text;
 };
 
@@ -145,8 +148,24 @@ inline commentKind parseTestComment(const zt::string& line, testCase& out, zt::s
             } else if (line.compare(i, 4, u"null") == 0) {
                 arg.isNull = true;
                 i += 4;
+            } else if (i < n && line[i] == u'@') {
+                arg.isObject = true;
+                ++i;
+                skipBlanks();
+                if (i < n && line[i] == u'"') {
+                    if (!readQuoted(line, i, arg.text, error)) return commentKind::malformed;
+                } else {
+                    const size_t start = i;
+                    while (i < n && line[i] != u',' && line[i] != u')') ++i;
+                    arg.text = line.substr(start, i - start);
+                    arg.text.trim(u" \t");
+                }
+                if (arg.text.empty()) {
+                    error = u"\"@\" is followed by the name of a JSON file";
+                    return commentKind::malformed;
+                }
             } else {
-                error = u"an argument is a quoted text or null";
+                error = u"an argument is a quoted text or null, or @FILE for a host object";
                 return commentKind::malformed;
             }
             tc.args.push_back(std::move(arg));
@@ -200,12 +219,15 @@ inline commentKind parseTestComment(const zt::string& line, testCase& out, zt::s
     return commentKind::test;
 }
 
-// The call as the test comment wrote it, for reports: NAME("a", null).
+// The call as the test comment wrote it, for reports: NAME("a", null, @order.json).
 inline zt::string describeCall(const testCase& tc) {
     zt::string s = tc.function + u"(";
     for (size_t k = 0; k < tc.args.size(); ++k) {
         if (k) s += u", ";
-        s += tc.args[k].isNull ? zt::string(u"null") : quoteText(tc.args[k].text);
+        const testArgument& a = tc.args[k];
+        if (a.isNull) s += u"null";
+        else if (a.isObject) s += a.text.find_first_of(u" \t,)\"") == zt::string::npos ? u"@" + a.text : u"@" + quoteText(a.text);
+        else s += quoteText(a.text);
     }
     s += u")";
     return s;

@@ -1,4 +1,5 @@
 // "ztscript test": runs the test comments of script files in this process.
+#include "demohost.h"
 #include "testcomment.h"
 #include "tool.h"
 
@@ -26,6 +27,7 @@ struct fileAddress {
     zt::string basePath;
     zt::string file;
     zt::string testDir; // global context variable "testdir" of every call
+    fs::path folder;    // the test file's folder: JSON files of host objects are found there
 };
 
 // A fresh, empty folder for the tests of one file, removed with everything in it afterwards.
@@ -55,9 +57,25 @@ private:
 callOutcome runCall(const fileAddress& address, const testCase& tc) {
     using namespace zt::script;
     callOutcome outcome;
+    // Every call gets fresh host objects: what one test changes, the next does not see.
+    demoHost host;
     std::vector<genericValue> args;
     args.reserve(tc.args.size());
-    for (const testArgument& a : tc.args) args.push_back(a.isNull ? genericValue() : genericValue::of(a.text));
+    for (const testArgument& a : tc.args) {
+        if (a.isNull) {
+            args.emplace_back();
+        } else if (a.isObject) {
+            try {
+                args.push_back(host.load((address.folder / fs::path(a.text.toUtf8())).string(), a.text.toUtf8()));
+            } catch (const demoError& e) {
+                outcome.failed = true;
+                outcome.messages.push_back(u"cannot load the host object " + zt::string::fromUtf8(e.what()));
+                return outcome;
+            }
+        } else {
+            args.push_back(genericValue::of(a.text));
+        }
+    }
 
     assertionCollector assertions;
     try {
@@ -189,6 +207,7 @@ int runTests(const std::vector<std::string>& files, std::ostream& out) {
             continue;
         }
         fileAddress address;
+        address.folder = absolute.parent_path();
         auto [it, inserted] = folderOfName.emplace(baseName.lower(), absolute.parent_path());
         if (inserted || it->second == absolute.parent_path()) {
             address.basePath = zt::string::fromUtf8(absolute.parent_path().string()) + u"/";
