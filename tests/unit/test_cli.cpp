@@ -246,6 +246,32 @@ TEST_F(Tool, RunReportsTheErrorChain) {
                      "error: the script could not be built (see the assertion above)\n");
 }
 
+TEST_F(Tool, RunStopsAtItsLimits) {
+    dir.write("loop.ztscr", "scrdef endless()\n"
+                            "{\n"
+                            "  createvar(n, add<int>(\"0\", \"0\"));\n"
+                            "  while(\"1\", { setvar(n, add<int>(n, \"1\")) })\n"
+                            "}\n");
+    toolResult r = run({"run", "--max-steps", "500", "loop", "endless"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("caused by: The call was stopped: it reached its limit of 500 executed statements\n"),
+              std::string::npos)
+        << r.err;
+
+    r = run({"run", "--timeout", "0.2", "loop", "endless"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("caused by: The call was stopped: its time limit ran out\n"), std::string::npos) << r.err;
+
+    // Limits a call stays within change nothing.
+    dir.write("s.ztscr", kScript);
+    r = run({"run", "--max-steps", "100", "--timeout", "60", "s", "greet", "you"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "Hello, you\n");
+
+    r = run({"run", "--timeout", "-1", "s", "greet"});
+    EXPECT_EQ(r.exitCode, 2);
+}
+
 TEST_F(Tool, UsageErrorsExitWithTwo) {
     dir.write("s.ztscr", kScript);
     // "@FILE" names a JSON file of a host object: a missing file is a failure, not a usage error

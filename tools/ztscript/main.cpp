@@ -5,12 +5,11 @@
 
 #include <CLI/CLI.hpp>
 
+#include <chrono>
+#include <cstdint>
 #include <iostream>
 
-#if __has_include(<ztlocal.h>)
 #include <ztlocal.h>
-#define ZTSCRIPT_TOOL_LOCALISATION 1
-#endif
 
 #ifndef ZTSCRIPT_TOOL_VERSION
 #define ZTSCRIPT_TOOL_VERSION "0.0.0"
@@ -33,6 +32,8 @@ struct runOptions {
     bool trace = false;
     bool dumpObjects = false;
     bool save = false;
+    std::uint64_t maxSteps = 0;
+    double timeout = 0;
     std::string script;
     std::string function;
     std::vector<std::string> args;
@@ -45,22 +46,13 @@ struct localOptions {
 };
 
 void applyLocalOptions(const localOptions& o) {
-#ifdef ZTSCRIPT_TOOL_LOCALISATION
     if (!o.strings.empty()) zt::setCatalogueFolder(zt::string::fromUtf8(o.strings));
     if (!o.lang.empty()) zt::setLanguage(zt::string::fromUtf8(o.lang));
-#else
-    (void)o;
-#endif
 }
 
 void addLocalOptions(CLI::App* command, localOptions& o) {
-#ifdef ZTSCRIPT_TOOL_LOCALISATION
     command->add_option("--strings", o.strings, "Folder of the message catalogues (\"<catalogue>.<language>.txt\")");
     command->add_option("--lang", o.lang, "Language of the messages (\"de\"; default: from the environment)");
-#else
-    (void)command;
-    (void)o;
-#endif
 }
 
 // Command-line text -> argument value. "@FILE" passes the host object of a JSON file (relative
@@ -78,6 +70,17 @@ void printFailure(const std::exception_ptr& failure) {
         write(std::cerr, messages[i]);
         std::cerr << "\n";
     }
+}
+
+// --max-steps and --timeout as the limits of the call.
+zt::script::executionLimits limitsOf(const runOptions& o) {
+    zt::script::executionLimits limits;
+    limits.maxSteps = o.maxSteps;
+    if (o.timeout > 0)
+        limits.deadline = std::chrono::steady_clock::now() +
+                          std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                              std::chrono::duration<double>(o.timeout));
+    return limits;
 }
 
 int runCommand(const runOptions& o, const localOptions& local) {
@@ -120,6 +123,7 @@ int runCommand(const runOptions& o, const localOptions& local) {
     genericValue result;
     try {
         zt::script::scriptcontext context;
+        context.setLimits(limitsOf(o));
         const zt::string call =
             u"script$" + zt::string::fromUtf8(o.script) + u"$" + zt::string::fromUtf8(o.function);
         if (!zt::script::codeManager::instance()->executeFunction(zt::string::fromUtf8(o.base), call, context, args,
@@ -185,6 +189,9 @@ int main(int argc, char** argv) {
                      "Print the host objects of \"@FILE\" arguments as JSON after the result");
     runCmd->add_flag("--save", run.save,
                      "Write the fields of the host objects back to their JSON files when the script succeeded");
+    runCmd->add_option("--max-steps", run.maxSteps, "Stop the call after this many executed statements (0: no limit)");
+    runCmd->add_option("--timeout", run.timeout, "Stop the call after this many seconds (0: no limit)")
+        ->check(CLI::NonNegativeNumber);
     localOptions runLocal;
     addLocalOptions(runCmd, runLocal);
     runCmd->add_option("script", run.script, "Script file: name without extension, or a path")->required();
