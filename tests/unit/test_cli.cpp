@@ -225,7 +225,9 @@ TEST_F(Tool, RunReportsTheErrorChain) {
     toolResult r = run({"run", "s", "fail", "Disk full"});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "error: Error executing script \"fail\"\n"
+    // The failing statement's place first, then the chain.
+    EXPECT_EQ(r.err, "./s.ztscr:8:4: Disk full\n"
+                     "error: Error executing script \"fail\"\n"
                      "  caused by: Error executing script \"throwerror(text)\"\n"
                      "  caused by: Disk full\n");
 
@@ -243,6 +245,7 @@ TEST_F(Tool, RunReportsTheErrorChain) {
     r = run({"run", "bad", "f"});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.err, "assertion: _if::createFrom: number of parameters < 2\n"
+                     "./bad.ztscr:2:3: the script could not be built (see the assertion above)\n"
                      "error: the script could not be built (see the assertion above)\n");
 }
 
@@ -313,9 +316,9 @@ TEST_F(Tool, CheckReportsEveryFailure) {
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.out, "bad.ztscr:9: the function name \"e f\" contains a blank: this definition and every later one "
                      "of the file are not read\n"
-                     "bad.ztscr: function b: Error parsing nosuch(\"x\")\n"
+                     "bad.ztscr:4:3: function b: Error parsing nosuch(\"x\")\n"
                      "bad.ztscr: function c: parameter 1: Error parsing parametertype \"inout\"\n"
-                     "bad.ztscr: function d: the script could not be built; assertion: _if::createFrom: number of "
+                     "bad.ztscr:8:3: function d: the script could not be built; assertion: _if::createFrom: number of "
                      "parameters < 2\n"
                      "good.ztscr: ok (4 functions)\n"
                      "none.ztscr: cannot read the file\n");

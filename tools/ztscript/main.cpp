@@ -63,8 +63,15 @@ genericValue argumentValue(const std::string& arg, demoHost& host) {
     return genericValue::of(zt::string::fromUtf8(arg));
 }
 
+// The error chain, outermost first; when the failing statement's place is known, a first line
+// "FILE:LINE:COLUMN: ROOT CAUSE" points at it.
 void printFailure(const std::exception_ptr& failure) {
     const std::vector<zt::string> messages = failureMessages(failure);
+    const zt::string where = failurePosition(failure);
+    if (!where.empty() && !messages.empty()) {
+        write(std::cerr, where + u": " + messages.back());
+        std::cerr << "\n";
+    }
     for (size_t i = 0; i < messages.size(); ++i) {
         std::cerr << (i == 0 ? "error: " : "  caused by: ");
         write(std::cerr, messages[i]);

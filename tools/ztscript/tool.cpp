@@ -31,6 +31,18 @@ std::vector<zt::string> failureMessages(const std::exception_ptr& failure) {
     return messages;
 }
 
+zt::string failurePosition(const std::exception_ptr& failure) {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const zt::exception& e) {
+        if (const zt::script::sourcePosition* where = zt::script::innermostPosition(e)) return where->text();
+    } catch (bool) {
+        return zt::script::lastParseFailurePosition().text();
+    } catch (...) {
+    }
+    return {};
+}
+
 zt::string resultText(const genericValue& result) {
     if (result.isEmpty()) return zt::string();
     zt::string text;
@@ -160,8 +172,9 @@ int checkFiles(const std::vector<std::string>& files, std::ostream& out) {
             ++failures;
         }
         for (const zt::string& name : sections) {
-            auto report = [&](const zt::string& message) {
-                out << file << ": function ";
+            // where: "FILE:LINE:COLUMN" of the failing text, or empty for the file as a whole
+            auto report = [&](const zt::string& message, const zt::string& where = {}) {
+                out << (where.empty() ? file : where.toUtf8()) << ": function ";
                 write(out, name);
                 out << ": ";
                 write(out, message);
@@ -171,15 +184,19 @@ int checkFiles(const std::vector<std::string>& files, std::ostream& out) {
             if (definitionCount[name.lower()] > 1)
                 report(u"defined more than once; the later definition replaces the earlier one");
 
-            zt::string body;
+            zt::string body, lines;
             index.getValue(name, u"script", body);
+            index.getValue(name, u"lines", lines);
             {
                 assertionCollector assertions;
+                const sourceMap map = sourceMap::decode(zt::string::fromUtf8(file), lines);
                 try {
+                    const sourceScope positions(map);
                     clonePtr<statement> st(statementParser::instance()->createStatementFrom(body, 0));
                     if (!st) report(u"function " + name + u" has no statement");
                 } catch (...) {
-                    report(oneLine(failureMessages(std::current_exception()), assertions.reports()));
+                    report(oneLine(failureMessages(std::current_exception()), assertions.reports()),
+                           failurePosition(std::current_exception()));
                 }
             }
             for (int n = 1;; ++n) {

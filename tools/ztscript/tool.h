@@ -21,6 +21,9 @@ inline constexpr const char16_t* kNotBuiltMessage = u"the script could not be bu
 // inner exception; trailing blanks are trimmed.
 std::vector<zt::string> failureMessages(const std::exception_ptr& failure);
 
+// "file:line:column" of the innermost statement of a failure whose place is known, else "".
+zt::string failurePosition(const std::exception_ptr& failure);
+
 // The text form of a result as "run" prints it; the empty result has the empty text. Values
 // without a text form show "?".
 zt::string resultText(const zt::script::genericValue& result);

@@ -134,11 +134,36 @@ private:
 #define ZTSCRIPT_EXCEPTION_CLONE(cls) \
     zt::exception* clone() const override { return new cls(*this); }
 
+// Where a statement stands in its script file: line and column count from 1; line 0 means that
+// the position is not known (statements built from texts that come from no file).
+struct ZTSCRIPT_API sourcePosition {
+    zt::string file;
+    std::uint32_t line = 0;
+    std::uint32_t column = 0;
+
+    bool known() const { return line != 0; }
+    // "file:line:column", or "" when not known.
+    zt::string text() const;
+};
+
+// Every engine exception may carry the position of the statement it comes from: execution
+// errors the position of the failing statement, load errors that of the text that failed to
+// parse. The message texts do not contain it.
 class ZTSCRIPT_API scriptException : public zt::exception {
 public:
     using zt::exception::exception;
     ZTSCRIPT_EXCEPTION_CLONE(scriptException)
+
+    const sourcePosition& position() const { return mPosition; }
+    void setPosition(const sourcePosition& position) { mPosition = position; }
+
+private:
+    sourcePosition mPosition;
 };
+
+// The innermost known position of an exception chain (null when none is known): the most
+// precise place of a failure.
+ZTSCRIPT_API const sourcePosition* innermostPosition(const zt::exception& e);
 
 class ZTSCRIPT_API parserException : public scriptException {
 public:
@@ -298,6 +323,14 @@ public:
     // Texts of 128 or more code units are kept as their first 122 followed by " ...".
     void setText(const zt::string& text);
 
+    // Where the statement was written; set by the parser when it parses the text of a file.
+    sourcePosition position() const;
+    void setPosition(const scString& file, std::uint32_t line, std::uint32_t column) {
+        mFile = file;
+        mLine = line;
+        mColumn = column;
+    }
+
     // Throws a scriptExecException for st (its text, or "***unknown***" for null) with the
     // formatted detail and e as inner exception; an exceptionDetail e gives its own detail.
     template <class... A>
@@ -328,9 +361,14 @@ public:
 
 private:
     [[noreturn]] static void throwExecError(const statement* st, const zt::exception* e, const zt::string& detail);
+    // e with this statement's position, when it has one.
+    scriptExecException positioned(scriptExecException&& e) const;
 
 protected:
     zt::string mText;
+    scString mFile;
+    std::uint32_t mLine = 0;
+    std::uint32_t mColumn = 0;
 };
 
 // Base of statements with positional argument texts.
@@ -568,6 +606,53 @@ private:
     moduleDispatcher mDispatcher;
 };
 
+// Maps offsets of a function body text back to the lines and columns of its script file. The
+// reader joins the lines of a body without separators and drops their leading blanks; each piece
+// records where one such line starts.
+class ZTSCRIPT_API sourceMap {
+public:
+    sourceMap() = default;
+    explicit sourceMap(const zt::string& file) : mFile(file) {}
+
+    // The body text from offset on (up to the next piece) starts at line:column.
+    void add(size_t offset, std::uint32_t line, std::uint32_t column);
+    sourcePosition positionOf(size_t offset) const;
+    const scString& file() const { return mFile; }
+    bool empty() const { return mPieces.empty(); }
+    // The map of the text that starts at offset start of this one.
+    sourceMap shiftedBy(size_t start) const;
+
+    // Compact text form, as the reader stores it beside the body ("script" and "lines" keys).
+    zt::string encode() const;
+    static sourceMap decode(const zt::string& file, const zt::string& text);
+
+private:
+    struct piece {
+        size_t offset;
+        std::uint32_t line;
+        std::uint32_t column;
+    };
+    scString mFile;
+    std::vector<piece> mPieces;
+};
+
+// While alive, statements that this thread parses from the body text mapped by map get their
+// source positions, and load errors carry them. Scopes do not nest; the map must outlive it.
+class ZTSCRIPT_API sourceScope {
+public:
+    explicit sourceScope(const sourceMap& map);
+    ~sourceScope();
+    sourceScope(const sourceScope&) = delete;
+    sourceScope& operator=(const sourceScope&) = delete;
+
+private:
+    const sourceMap* mpPrevious;
+};
+
+// The position of the innermost statement text whose construction failed on this thread inside
+// the current or last sourceScope (also for failures thrown as false after an assertion report).
+ZTSCRIPT_API sourcePosition lastParseFailurePosition();
+
 class ZTSCRIPT_API statementParser {
 public:
     static statementParser* instance();
@@ -579,6 +664,8 @@ public:
 
 private:
     statementParser() = default;
+    // createStatementFrom for a text found at offset in the body of the active sourceScope.
+    statement* createStatementAt(const zt::string& text, int flags, size_t offset);
     std::vector<const scriptModule*> mModules;
     size_t mBuiltIns = 0;
 };
@@ -608,13 +695,21 @@ public:
     void readInto(zt::configStructure& index);
     bool readLine(zt::string& line);
     bool readNextDefinition(zt::string& name, std::vector<zt::string>& parameterTexts, zt::string& body);
+    // The same, with where each piece of the body text stands in the file (no file name set).
+    bool readNextDefinition(zt::string& name, std::vector<zt::string>& parameterTexts, zt::string& body,
+                            sourceMap& map);
     static bool parseDefinition(const zt::string& text, zt::string& name, std::vector<zt::string>& parameterTexts,
                                 zt::string& body);
 
 private:
+    static bool parseDefinitionAt(const zt::string& text, zt::string& name, std::vector<zt::string>& parameterTexts,
+                                  zt::string& body, size_t& bodyOffset);
+
     zt::file mFile;
     zt::binaryBuffer mBuffer;
     size_t mPosition = 0;
+    std::uint32_t mLineNumber = 1; // line of the byte at mPosition
+    std::uint32_t mLastLine = 0;   // line of the last line read
 };
 
 // The fixed key of scrambled script files (".ztsscr").

@@ -99,6 +99,18 @@ locString limitMessage(executionLimitException::limit which, std::uint64_t maxSt
 executionLimitException::executionLimitException(limit which, std::uint64_t maxSteps)
     : scriptException(limitMessage(which, maxSteps), nullptr), mWhich(which) {}
 
+zt::string sourcePosition::text() const {
+    if (!known()) return {};
+    return zt::string::format(u"%s:%u:%u", file, static_cast<unsigned>(line), static_cast<unsigned>(column));
+}
+
+const sourcePosition* innermostPosition(const zt::exception& e) {
+    const sourcePosition* found = nullptr;
+    for (const zt::exception* p = &e; p; p = p->inner())
+        if (auto* se = dynamic_cast<const scriptException*>(p); se && se->position().known()) found = &se->position();
+    return found;
+}
+
 globalVarNotFoundException::globalVarNotFoundException(const zt::string& name, const zt::exception* inner)
     : scriptException(makeMessage(u"EGlobNotFound", u"Global variable \"[Var]\" not found", {{u"Var", &name}}), inner) {}
 
@@ -123,6 +135,15 @@ exceptionDetail::exceptionDetail(const zt::string& detail) : zt::exception(locSt
 statement::~statement() = default;
 
 void statement::release() { delete this; }
+
+sourcePosition statement::position() const {
+    sourcePosition p;
+    if (mLine == 0) return p;
+    p.file = mFile.empty() ? zt::string() : mFile.string();
+    p.line = mLine;
+    p.column = mColumn;
+    return p;
+}
 
 void statement::setText(const zt::string& text) {
     if (text.size() >= 128) {
@@ -227,14 +248,19 @@ void statement::exec(codecontext& context, genericValue& result) const {
         if (log.isEnabled(zt::logLevel::trace))
             log.log_trace(u"exec (%s) OK", __FILE__, __LINE__, "zt::script::statement::exec", mText);
     } catch (const exceptionDetail& d) {
-        throw scriptExecException(mText, &d.detail(), nullptr);
+        throw positioned(scriptExecException(mText, &d.detail(), nullptr));
     } catch (const zt::exception& e) {
-        throw scriptExecException(mText, nullptr, &e);
+        throw positioned(scriptExecException(mText, nullptr, &e));
     } catch (const zt::string&) {
         throw;
     } catch (...) {
-        throw scriptExecException(mText, nullptr, nullptr);
+        throw positioned(scriptExecException(mText, nullptr, nullptr));
     }
+}
+
+scriptExecException statement::positioned(scriptExecException&& e) const {
+    if (mLine != 0) e.setPosition(position());
+    return std::move(e);
 }
 
 void statement::exec(codecontext& context) const {
@@ -245,8 +271,14 @@ void statement::exec(codecontext& context) const {
 void statement::throwExecError(const statement* st, const zt::exception* e, const zt::string& detail) {
     const zt::string unknown = u"***unknown***";
     const zt::string& text = st ? st->mText : unknown;
-    if (auto* d = dynamic_cast<const exceptionDetail*>(e)) throw scriptExecException(text, &d->detail(), nullptr);
-    throw scriptExecException(text, &detail, e);
+    if (auto* d = dynamic_cast<const exceptionDetail*>(e)) {
+        scriptExecException x(text, &d->detail(), nullptr);
+        if (st && st->mLine != 0) x.setPosition(st->position());
+        throw x;
+    }
+    scriptExecException x(text, &detail, e);
+    if (st && st->mLine != 0) x.setPosition(st->position());
+    throw x;
 }
 
 statement* statement::createFrom(const zt::string& text, int flags) {
@@ -580,7 +612,151 @@ scanFailure scanArguments(const zt::string& text, std::vector<zt::string>& out) 
 
 } // namespace
 
+// ---------------------------------------------------------------------------------------------
+// Source positions
+
+void sourceMap::add(size_t offset, std::uint32_t line, std::uint32_t column) {
+    mPieces.push_back({offset, line, column});
+}
+
+sourcePosition sourceMap::positionOf(size_t offset) const {
+    sourcePosition p;
+    auto it = std::upper_bound(mPieces.begin(), mPieces.end(), offset,
+                               [](size_t o, const piece& pc) { return o < pc.offset; });
+    if (it == mPieces.begin()) return p;
+    --it;
+    p.file = mFile.empty() ? zt::string() : mFile.string();
+    p.line = it->line;
+    p.column = it->column + static_cast<std::uint32_t>(offset - it->offset);
+    return p;
+}
+
+sourceMap sourceMap::shiftedBy(size_t start) const {
+    sourceMap shifted(mFile.empty() ? zt::string() : mFile.string());
+    const sourcePosition first = positionOf(start);
+    if (first.known()) shifted.add(0, first.line, first.column);
+    for (const piece& pc : mPieces)
+        if (pc.offset > start) shifted.add(pc.offset - start, pc.line, pc.column);
+    return shifted;
+}
+
+zt::string sourceMap::encode() const {
+    zt::string out;
+    for (const piece& pc : mPieces)
+        out += zt::string::format(u"%u:%u:%u;", static_cast<unsigned>(pc.offset), static_cast<unsigned>(pc.line),
+                                  static_cast<unsigned>(pc.column));
+    return out;
+}
+
+sourceMap sourceMap::decode(const zt::string& file, const zt::string& text) {
+    sourceMap map(file);
+    std::uint64_t numbers[3] = {0, 0, 0};
+    int field = 0;
+    for (char16_t c : text) {
+        if (c >= u'0' && c <= u'9') {
+            numbers[field] = numbers[field] * 10 + static_cast<unsigned>(c - u'0');
+        } else if (c == u':' && field < 2) {
+            ++field;
+        } else if (c == u';' && field == 2) {
+            map.add(static_cast<size_t>(numbers[0]), static_cast<std::uint32_t>(numbers[1]),
+                    static_cast<std::uint32_t>(numbers[2]));
+            numbers[0] = numbers[1] = numbers[2] = 0;
+            field = 0;
+        } else {
+            return sourceMap(file); // not ours: no positions rather than wrong ones
+        }
+    }
+    return map;
+}
+
+namespace {
+// The texts being parsed on this thread while a sourceScope is active, outermost first. A nested
+// text is looked up in the text of its parent (library factories hand the parser copies of
+// their argument texts), from where the previous lookup left off so that equal arguments map
+// in order.
+struct parseFrame {
+    const zt::string* text;
+    size_t offset; // of text in the body
+    size_t cursor; // where to look for the next nested text
+};
+thread_local const sourceMap* gSourceMap = nullptr;
+thread_local std::vector<parseFrame> gParseFrames;
+thread_local sourcePosition gLastParseFailure;
+
+// Offset in the body of s, a trimmed text; lead is the number of blanks trimmed at its start.
+size_t bodyOffsetOf(const zt::string& s, size_t lead) {
+    if (gParseFrames.empty()) return lead; // the body itself
+    parseFrame& parent = gParseFrames.back();
+    if (s.empty()) return parent.offset;
+    size_t at = parent.text->find(s, parent.cursor);
+    if (at == zt::string::npos) at = parent.text->find(s);
+    if (at == zt::string::npos) return parent.offset; // rewritten by its library: the parent's place
+    parent.cursor = at + s.size();
+    return parent.offset + at;
+}
+
+// Records the place of the innermost failing text, once per failure.
+void noteParseFailure(const sourcePosition& where) {
+    if (!gLastParseFailure.known()) gLastParseFailure = where;
+}
+
+// Keeps a text on the frame stack while its pieces are parsed.
+struct frameGuard {
+    bool active;
+    frameGuard(const zt::string* text, size_t offset) : active(gSourceMap != nullptr) {
+        if (active) gParseFrames.push_back({text, offset, 0});
+    }
+    ~frameGuard() {
+        if (active) gParseFrames.pop_back();
+    }
+    frameGuard(const frameGuard&) = delete;
+    frameGuard& operator=(const frameGuard&) = delete;
+};
+} // namespace
+
+sourceScope::sourceScope(const sourceMap& map) : mpPrevious(gSourceMap) {
+    gSourceMap = &map;
+    gParseFrames.clear();
+    gLastParseFailure = sourcePosition();
+}
+
+sourceScope::~sourceScope() {
+    gSourceMap = mpPrevious;
+    gParseFrames.clear();
+}
+
+sourcePosition lastParseFailurePosition() { return gLastParseFailure; }
+
 statement* statementParser::createStatementFrom(const zt::string& text, int flags) {
+    if (!gSourceMap) return createStatementAt(text, flags, 0);
+    // Where the trimmed text starts in the body.
+    zt::string trimmed = text;
+    trimmed.deleteLeading(kBlanks);
+    const size_t lead = text.size() - trimmed.size();
+    trimmed.deleteTrailing(kBlanks);
+    const size_t offset = bodyOffsetOf(trimmed, lead);
+    // A block's place is that of its first statement.
+    size_t inner = 0;
+    if (trimmed.size() >= 2 && trimmed.front() == u'{' && trimmed.back() == u'}') {
+        inner = trimmed.find_first_not_of(kBlanks, 1);
+        if (inner == zt::string::npos || inner >= trimmed.size() - 1) inner = 0;
+    }
+    const sourcePosition where = gSourceMap->positionOf(offset + inner);
+    try {
+        statement* st = createStatementAt(text, flags, offset);
+        if (st && where.known() && st->position().line == 0) st->setPosition(gSourceMap->file(), where.line, where.column);
+        return st;
+    } catch (scriptException& e) {
+        if (!e.position().known()) e.setPosition(where);
+        noteParseFailure(where);
+        throw;
+    } catch (...) {
+        noteParseFailure(where);
+        throw;
+    }
+}
+
+statement* statementParser::createStatementAt(const zt::string& text, int flags, size_t offset) {
     nestingGuard nesting(gParseNesting);
     if (gParseNesting > kMaxParseNesting) {
         const unexpectedErrorException tooDeep(u"statements nested deeper than %d levels", kMaxParseNesting);
@@ -593,8 +769,12 @@ statement* statementParser::createStatementFrom(const zt::string& text, int flag
     if (s.front() == u'{') {
         if (s.back() != u'}') throw errParsingException(text);
         s = s.substr(1, s.size() - 2);
+        const size_t lead = s.find_first_not_of(kBlanks);
+        offset += 1 + (lead == zt::string::npos ? 0 : lead);
         s.trim(kBlanks);
     }
+    // Nested texts (pieces, arguments) are found in s.
+    const frameGuard frame(&s, offset);
 
     // Pieces at top-level semicolons.
     std::vector<zt::string> pieces;
@@ -686,9 +866,12 @@ bool scriptFileReader::readLine(zt::string& line) {
         char16_t ch;
         if (zt::MultiByteToWideChar(zt::CP_ACP, 0, &byte, 1, &ch, 1) != 1) throw false;
         if (ch == u'\r' || ch == u'\n') {
+            // CR LF, LF and a lone CR each end one line.
+            if (ch == u'\n' || mPosition >= size || data[mPosition] != '\n') ++mLineNumber;
             if (!line.empty()) return true;
             continue;
         }
+        if (line.empty()) mLastLine = mLineNumber;
         line += ch;
     }
     return !line.empty();
@@ -696,39 +879,71 @@ bool scriptFileReader::readLine(zt::string& line) {
 
 bool scriptFileReader::readNextDefinition(zt::string& name, std::vector<zt::string>& parameterTexts,
                                           zt::string& body) {
+    sourceMap unused;
+    return readNextDefinition(name, parameterTexts, body, unused);
+}
+
+bool scriptFileReader::readNextDefinition(zt::string& name, std::vector<zt::string>& parameterTexts,
+                                          zt::string& body, sourceMap& map) {
     zt::string text;
     bool open = false;
     size_t mark = mPosition;
+    std::uint32_t markLine = mLineNumber;
     zt::string line;
+    // Where each line joined into text starts in the file.
+    sourceMap lines;
+    auto definition = [&] {
+        size_t bodyOffset = 0;
+        if (!parseDefinitionAt(text, name, parameterTexts, body, bodyOffset)) return false;
+        map = lines.shiftedBy(bodyOffset);
+        return true;
+    };
     while (readLine(line)) {
+        const size_t length = line.size();
         line.deleteAll(u"\r\n").deleteLeading(kBlanks);
+        const auto column = static_cast<std::uint32_t>(length - line.size() + 1);
         size_t comment = line.find(u"//");
         if (comment != zt::string::npos) line.erase(comment);
         if (line.size() >= 7 && line.substr(0, 7).lower() == u"scrdef ") {
             if (open) {
                 mPosition = mark;
-                return parseDefinition(text, name, parameterTexts, body);
+                mLineNumber = markLine;
+                return definition();
             }
             open = true;
             text = line.substr(7);
+            lines = sourceMap();
+            lines.add(0, mLastLine, column + 7);
         } else if (open) {
+            if (!line.empty()) lines.add(text.size(), mLastLine, column);
             text += line;
         }
         mark = mPosition;
+        markLine = mLineNumber;
     }
-    if (!text.empty()) return parseDefinition(text, name, parameterTexts, body);
+    if (!text.empty()) return definition();
     return false;
 }
 
 bool scriptFileReader::parseDefinition(const zt::string& source, zt::string& name,
                                        std::vector<zt::string>& parameterTexts, zt::string& body) {
+    size_t bodyOffset = 0;
+    return parseDefinitionAt(source, name, parameterTexts, body, bodyOffset);
+}
+
+bool scriptFileReader::parseDefinitionAt(const zt::string& source, zt::string& name,
+                                         std::vector<zt::string>& parameterTexts, zt::string& body,
+                                         size_t& bodyOffset) {
     name.clear();
     parameterTexts.clear();
     body.clear();
     zt::string text = source;
+    const size_t lead = source.find_first_not_of(kBlanks);
     text.trim(kBlanks);
+    bodyOffset = (lead == zt::string::npos ? 0 : lead) + text.size();
     bool inName = true, inList = false, inQuote = false, escaped = false, newText = true;
-    for (char16_t c : text) {
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i];
         if (inName) {
             if (c == u' ') return false;
             if (c == u'(') {
@@ -740,6 +955,7 @@ bool scriptFileReader::parseDefinition(const zt::string& source, zt::string& nam
             continue;
         }
         if (!inList) {
+            if (body.empty()) bodyOffset = (lead == zt::string::npos ? 0 : lead) + i;
             body += c;
             continue;
         }
@@ -773,12 +989,15 @@ void scriptFileReader::readInto(zt::configStructure& index) {
             if (!mBuffer.readFromFile(mFile)) throw zt::readFileException(mFile.name());
         }
         mPosition = 0;
+        mLineNumber = 1;
         zt::string name, body;
         std::vector<zt::string> params;
-        while (readNextDefinition(name, params, body)) {
+        sourceMap lines;
+        while (readNextDefinition(name, params, body, lines)) {
             for (size_t n = 0; n < params.size(); ++n)
                 index.setValue(name, zt::string::format(u"parameter%d", static_cast<int>(n + 1)), params[n]);
             index.setValue(name, u"script", body);
+            index.setValue(name, u"lines", lines.encode());
         }
         mBuffer.clear();
     } catch (const zt::exception& e) {
@@ -967,8 +1186,13 @@ std::shared_ptr<const codeManager::loadedFunction> codeManager::loadFunction(con
     auto loaded = std::make_shared<loadedFunction>();
     loaded->file = resolved;
     zt::string bodyText;
-    if (index.getValue(function.lower(), u"script", bodyText))
+    if (index.getValue(function.lower(), u"script", bodyText)) {
+        zt::string lines;
+        index.getValue(function.lower(), u"lines", lines);
+        const sourceMap map = sourceMap::decode(resolved.name(), lines);
+        const sourceScope positions(map);
         loaded->body.reset(statementParser::instance()->createStatementFrom(bodyText, 0));
+    }
     if (!loaded->body) throw scriptFunctionNotFoundException(function, resolved);
     for (int n = 1;; ++n) {
         zt::string declaration;
