@@ -3,6 +3,8 @@
 
 #include "ztscript.h"
 
+#include <new>
+
 namespace zt::script::modules {
 
 extern scriptModule colorModule;     // ztscriptcolor.cpp
@@ -33,6 +35,44 @@ statement* dispatchMessages(const zt::string& keyword, const std::vector<zt::str
 enum class dateOperation { add, subtract };
 statement* createDateCalculation(const std::vector<zt::string>& types, const std::vector<zt::string>& params,
                                  int flags, dateOperation operation);
+
+// A new statement of type T. When memory runs out, the assertion "what" is reported with the
+// library's source file and line and false is thrown, as every factory that rejects does.
+template <class T>
+T* allocateStatement(const char16_t* library, int line, const char16_t* what = u"pstmt") {
+    try {
+        return new T;
+    } catch (const std::bad_alloc&) {
+        zt::assertMsg(u"Assertion failed:\n%s\n\nFile: %s\nLine: %d", what, library, line);
+        throw false;
+    }
+}
+
+// Base of statements with named parameters that read them as texts.
+class namedParameterStatement : public scriptbasesinglefunction {
+protected:
+    // A new S with its parameters declared and bound to params; allocation failures are
+    // reported for library.
+    template <class S, class... D>
+    static statement* build(const char16_t* library, int line, const char16_t* name,
+                            const std::vector<zt::string>& params, int flags, const D&... decls) {
+        clonePtr<S> st(allocateStatement<S>(library, line));
+        st->parse(name, params, flags, decls...);
+        return st.release();
+    }
+
+    // The parameter as text; raises message when it is missing or does not read as text.
+    zt::string text(const char16_t* name, codecontext& context, const char16_t* message) const {
+        genericValue value;
+        zt::string out;
+        if (!getParamValue(name, context, value) || !value.get(out)) execError(this, message);
+        return out;
+    }
+    // An optional parameter as text: empty when not given, message when given but unreadable.
+    zt::string optionalText(const char16_t* name, codecontext& context, const char16_t* message) const {
+        return hasParam(name) ? text(name, context, message) : zt::string();
+    }
+};
 
 // Records in the order in which the parser consults them.
 const std::vector<scriptModule*>& builtInTable();

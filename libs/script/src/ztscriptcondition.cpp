@@ -16,12 +16,7 @@ using zt::conditions::conditionPtr;
 
 template <class T>
 T* allocateStatement(int line) {
-    try {
-        return new T;
-    } catch (const std::bad_alloc&) {
-        zt::assertMsg(u"Assertion failed:\n%s\n\nFile: %s\nLine: %d", u"pstmt", u"ztscriptcondition", line);
-        throw false;
-    }
+    return modules::allocateStatement<T>(u"ztscriptcondition", line);
 }
 
 template <class S, class... D>

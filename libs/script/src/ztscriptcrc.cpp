@@ -12,12 +12,7 @@ namespace {
 
 template <class T>
 T* allocateStatement(int line) {
-    try {
-        return new T;
-    } catch (const std::bad_alloc&) {
-        zt::assertMsg(u"Assertion failed:\n%s\n\nFile: %s\nLine: %d", u"pstmt", u"ztscriptcrc", line);
-        throw false;
-    }
+    return modules::allocateStatement<T>(u"ztscriptcrc", line);
 }
 
 class crcStatement : public scriptbasesinglefunction {

@@ -11,12 +11,7 @@ namespace {
 
 template <class T>
 T* allocateStatement(int line) {
-    try {
-        return new T;
-    } catch (const std::bad_alloc&) {
-        zt::assertMsg(u"Assertion failed:\n%s\n\nFile: %s\nLine: %d", u"pstmt", u"ztscriptdate", line);
-        throw false;
-    }
+    return modules::allocateStatement<T>(u"ztscriptdate", line);
 }
 
 // The provider of text; a text that yields none is reported with message (one "%s").

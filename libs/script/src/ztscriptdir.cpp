@@ -11,30 +11,15 @@ namespace {
 
 template <class T>
 T* allocateStatement(int line) {
-    try {
-        return new T;
-    } catch (const std::bad_alloc&) {
-        zt::assertMsg(u"Assertion failed:\n%s\n\nFile: %s\nLine: %d", u"pstmt", u"ztscriptdir", line);
-        throw false;
-    }
+    return modules::allocateStatement<T>(u"ztscriptdir", line);
 }
 
-class directoryFunction : public scriptbasesinglefunction {
+class directoryFunction : public modules::namedParameterStatement {
 protected:
     template <class S, class... D>
     static statement* build(int line, const char16_t* name, const std::vector<zt::string>& params, int flags,
                             const D&... decls) {
-        clonePtr<S> st(allocateStatement<S>(line));
-        st->parse(name, params, flags, decls...);
-        return st.release();
-    }
-
-    // The parameter as text; raises message when it is missing or does not read as text.
-    zt::string text(const char16_t* name, codecontext& context, const char16_t* message) const {
-        genericValue value;
-        zt::string out;
-        if (!getParamValue(name, context, value) || !value.get(out)) execError(this, message);
-        return out;
+        return modules::namedParameterStatement::build<S>(u"ztscriptdir", line, name, params, flags, decls...);
     }
 };
 

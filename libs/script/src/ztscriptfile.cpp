@@ -13,35 +13,16 @@ namespace {
 
 template <class T>
 T* allocateStatement(int line) {
-    try {
-        return new T;
-    } catch (const std::bad_alloc&) {
-        zt::assertMsg(u"Assertion failed:\n%s\n\nFile: %s\nLine: %d", u"pstmt", u"ztscriptfile", line);
-        throw false;
-    }
+    return modules::allocateStatement<T>(u"ztscriptfile", line);
 }
 
 // Base of the file statements: building from named parameters and reading them as text.
-class fileFunction : public scriptbasesinglefunction {
+class fileFunction : public modules::namedParameterStatement {
 protected:
     template <class S, class... D>
     static statement* build(int line, const char16_t* name, const std::vector<zt::string>& params, int flags,
                             const D&... decls) {
-        clonePtr<S> st(allocateStatement<S>(line));
-        st->parse(name, params, flags, decls...);
-        return st.release();
-    }
-
-    // The parameter as text; raises message when it is missing or does not read as text.
-    zt::string text(const char16_t* name, codecontext& context, const char16_t* message) const {
-        genericValue value;
-        zt::string out;
-        if (!getParamValue(name, context, value) || !value.get(out)) execError(this, message);
-        return out;
-    }
-    // An optional parameter as text: empty when not given, message when given but unreadable.
-    zt::string optionalText(const char16_t* name, codecontext& context, const char16_t* message) const {
-        return hasParam(name) ? text(name, context, message) : zt::string();
+        return modules::namedParameterStatement::build<S>(u"ztscriptfile", line, name, params, flags, decls...);
     }
 
     // A name starting with "." is relative to the running script: the global context variable

@@ -106,6 +106,12 @@ public:
         st->mCondition.reset(valueProvider::createFrom(params[0], flags));
         if (!st->mCondition) rejectStatement(u"_while::createFrom: error parsing \"%s\"", params[0]);
         st->mBody.reset(statement::createFrom(params[1], flags | sfAllowBreak | sfAllowContinue));
+        if (!st->mBody) {
+            // An empty body does nothing, but it still runs as a statement in every round, so
+            // that the host's execution limits also end "while("1", {})".
+            st->mBody.reset(new compoundstatement);
+            st->mBody->setText(u"{}");
+        }
         return st.release();
     }
 

@@ -17,12 +17,7 @@ using unknownptr = interfaceptr<zt::intrface::unknown>;
 
 template <class T>
 T* allocateStatement(int line) {
-    T* p = new (std::nothrow) T;
-    if (!p) {
-        zt::assertMsg(u"Assertion failed:\n%s\n\nFile: %s\nLine: %d", u"pstmt", u"ztscriptlocstring", line);
-        throw false;
-    }
-    return p;
+    return modules::allocateStatement<T>(u"ztscriptlocstring", line);
 }
 
 // Shown wherever a script reads a localised string as text.

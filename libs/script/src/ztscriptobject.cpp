@@ -21,12 +21,7 @@ using unknownptr = interfaceptr<unknown>;
 
 template <class T>
 T* allocateStatement(int line) {
-    T* p = new (std::nothrow) T;
-    if (!p) {
-        zt::assertMsg(u"Assertion failed:\n%s\n\nFile: %s\nLine: %d", u"pstmt", u"ztscriptobject", line);
-        throw false;
-    }
-    return p;
+    return modules::allocateStatement<T>(u"ztscriptobject", line);
 }
 
 template <class... A>

@@ -21,12 +21,7 @@ using unknownptr = zt::intrface::interfaceptr<zt::intrface::unknown>;
 
 template <class T>
 T* allocateStatement(int line) {
-    try {
-        return new T;
-    } catch (const std::bad_alloc&) {
-        zt::assertMsg(u"Assertion failed:\n%s\n\nFile: %s\nLine: %d", u"pStmt", u"ztscriptset", line);
-        throw false;
-    }
+    return modules::allocateStatement<T>(u"ztscriptset", line, u"pStmt");
 }
 
 // Reports a rejected statement text and gives up construction.

@@ -18,12 +18,7 @@ namespace {
 
 template <class T>
 T* allocateStatement(int line) {
-    try {
-        return new T;
-    } catch (const std::bad_alloc&) {
-        zt::assertMsg(u"Assertion failed:\n%s\n\nFile: %s\nLine: %d", u"pstmt", u"ztscriptstring", line);
-        throw false;
-    }
+    return modules::allocateStatement<T>(u"ztscriptstring", line);
 }
 
 // Reads value as text. A text the value owns is moved out instead of copied; a value that
