@@ -641,10 +641,26 @@ sourceMap sourceMap::shiftedBy(size_t start) const {
 }
 
 zt::string sourceMap::encode() const {
+    // Every line of every loaded file passes here: plain digits, no formatting machinery.
     zt::string out;
-    for (const piece& pc : mPieces)
-        out += zt::string::format(u"%u:%u:%u;", static_cast<unsigned>(pc.offset), static_cast<unsigned>(pc.line),
-                                  static_cast<unsigned>(pc.column));
+    out.reserve(mPieces.size() * 12);
+    auto number = [&out](std::uint64_t n) {
+        char16_t digits[20];
+        int count = 0;
+        do {
+            digits[count++] = static_cast<char16_t>(u'0' + n % 10);
+            n /= 10;
+        } while (n != 0);
+        while (count > 0) out += digits[--count];
+    };
+    for (const piece& pc : mPieces) {
+        number(pc.offset);
+        out += u':';
+        number(pc.line);
+        out += u':';
+        number(pc.column);
+        out += u';';
+    }
     return out;
 }
 
@@ -856,15 +872,37 @@ const char* scrambleKey() {
     return key;
 }
 
+namespace {
+// The code page's character of every byte, converted once: the reader looks at each byte of a
+// file, and converting them one by one through the code page functions would dominate loading.
+struct ansiTable {
+    char16_t wide[256];
+    bool valid[256];
+};
+
+const ansiTable& ansiCharacters() {
+    static const ansiTable table = [] {
+        ansiTable t{};
+        for (int b = 0; b < 256; ++b) {
+            const char byte = static_cast<char>(b);
+            t.valid[b] = zt::MultiByteToWideChar(zt::CP_ACP, 0, &byte, 1, &t.wide[b], 1) == 1;
+        }
+        return t;
+    }();
+    return table;
+}
+} // namespace
+
 bool scriptFileReader::readLine(zt::string& line) {
     line.clear();
     if (mBuffer.empty()) return false;
     const std::uint8_t* data = mBuffer.data();
     const size_t size = mBuffer.logicalLength();
+    const ansiTable& table = ansiCharacters();
     while (mPosition < size) {
-        char byte = static_cast<char>(data[mPosition++]);
-        char16_t ch;
-        if (zt::MultiByteToWideChar(zt::CP_ACP, 0, &byte, 1, &ch, 1) != 1) throw false;
+        const std::uint8_t byte = data[mPosition++];
+        if (!table.valid[byte]) throw false;
+        const char16_t ch = table.wide[byte];
         if (ch == u'\r' || ch == u'\n') {
             // CR LF, LF and a lone CR each end one line.
             if (ch == u'\n' || mPosition >= size || data[mPosition] != '\n') ++mLineNumber;
