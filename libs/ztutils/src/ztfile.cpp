@@ -11,6 +11,8 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <mutex>
 #include <system_error>
 
 #if defined(_WIN32)
@@ -166,6 +168,61 @@ string fsEntryName::replaceInvalidChars(const string& name, char16_t replacement
     return out;
 }
 
+namespace {
+
+// Entry names of folders, kept while a folder's modification time stays the same: looking up a
+// name without regard to case lists the folder, and a host resolves the same script names on
+// every call.
+class folderListingCache {
+public:
+    // The entry of folder whose name equals part without regard to case (the smallest such name,
+    // so that the result does not depend on the order in which the system lists them).
+    bool find(const fs::path& folder, const string& part, string& found) {
+        std::error_code ec;
+        const fs::file_time_type modified = fs::last_write_time(folder, ec);
+        if (ec) return false;
+        const string key = fromPath(folder);
+        std::lock_guard<std::mutex> guard(mMutex);
+        auto it = mListings.find(key);
+        // A folder changed within the last seconds may change again without its time moving on
+        // (file systems stamp with a coarse clock): list it afresh until it has settled.
+        const bool settled = modified < fs::file_time_type::clock::now() - std::chrono::seconds(2);
+        if (it == mListings.end() || it->second.modified != modified || !settled) {
+            listing fresh;
+            fresh.modified = modified;
+            fs::directory_iterator entries(folder, ec);
+            if (ec) return false;
+            for (const fs::directory_iterator end; entries != end; entries.increment(ec)) {
+                if (ec) break;
+                const string entry = fromPath(entries->path().filename());
+                fresh.byLowerName[entry.lower()].push_back(entry);
+            }
+            if (mListings.size() >= kMaxFolders) mListings.clear();
+            it = mListings.insert_or_assign(key, std::move(fresh)).first;
+        }
+        const auto match = it->second.byLowerName.find(part.lower());
+        if (match == it->second.byLowerName.end()) return false;
+        found = *std::min_element(match->second.begin(), match->second.end());
+        return true;
+    }
+
+private:
+    struct listing {
+        fs::file_time_type modified;
+        std::map<string, std::vector<string>> byLowerName;
+    };
+    static constexpr size_t kMaxFolders = 256;
+    std::mutex mMutex;
+    std::map<string, listing> mListings;
+};
+
+folderListingCache& folderListings() {
+    static folderListingCache cache;
+    return cache;
+}
+
+} // namespace
+
 bool fsEntryName::resolveNoCase(const string& name, string& resolved) {
     if (name.empty()) return false;
     const string n = normalize(name);
@@ -196,20 +253,8 @@ bool fsEntryName::resolveNoCase(const string& name, string& resolved) {
             // Look for the part among the folder's entries. When several entries differ only in
             // case, the smallest name wins so that the result does not depend on the order in
             // which the system lists them.
-            std::error_code ec;
-            fs::directory_iterator it(out.empty() ? fs::path(".") : toPath(out), ec);
-            if (ec) return false;
             string best;
-            bool found = false;
-            for (const fs::directory_iterator end; it != end; it.increment(ec)) {
-                if (ec) break;
-                const string entry = fromPath(it->path().filename());
-                if (entry.equalsNoCase(part) && (!found || entry < best)) {
-                    best = entry;
-                    found = true;
-                }
-            }
-            if (!found) return false;
+            if (!folderListings().find(out.empty() ? fs::path(".") : toPath(out), part, best)) return false;
             candidate = out + best;
         }
         out = candidate;
@@ -497,12 +542,16 @@ string moduleKey(const string& fileName) {
 }
 
 fs::path programPath() {
-    std::error_code ec;
+    // The program does not move while it runs: read the link once.
+    static const fs::path program = [] {
+        std::error_code ec;
 #if defined(__linux__)
-    fs::path p = fs::read_symlink("/proc/self/exe", ec);
-    if (!ec) return p;
+        fs::path p = fs::read_symlink("/proc/self/exe", ec);
+        if (!ec) return p;
 #endif
-    return fs::path();
+        return fs::path();
+    }();
+    return program;
 }
 
 struct moduleSearch {
