@@ -18,7 +18,13 @@ namespace zt {
 
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+// GCC announces the sanitizers with __SANITIZE_*__, clang only through __has_feature.
+#if defined(__has_feature)
+#  if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#    define ZT_SANITIZED_BUILD 1
+#  endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__) || defined(ZT_SANITIZED_BUILD)
 constexpr bool kPooled = false; // let the sanitizers see every allocation
 #else
 constexpr bool kPooled = true;
@@ -35,8 +41,15 @@ struct freeLists {
     ~freeLists();
 };
 
-thread_local bool tlListsGone = false; // trivial: readable during thread exit
-thread_local freeLists tlLists;
+// Every holder allocation reaches these: the initial-exec model spares the call that a shared
+// library's thread-local variables otherwise cost on each access.
+#if defined(__GNUC__) || defined(__clang__)
+#  define ZT_POOL_TLS __attribute__((tls_model("initial-exec")))
+#else
+#  define ZT_POOL_TLS
+#endif
+ZT_POOL_TLS thread_local bool tlListsGone = false; // trivial: readable during thread exit
+ZT_POOL_TLS thread_local freeLists tlLists;
 
 freeLists::~freeLists() {
     tlListsGone = true;
