@@ -162,6 +162,7 @@ protected:
     // Declared first: the host objects outlive the references that the context holds.
     element a{1}, b{2}, c{3};
     collection list;
+    plain object; // declared before the context: the context's variables release it
     scriptcontext context;
 };
 
@@ -217,7 +218,6 @@ TEST_F(SetStatements, ArrayFromHostCollectionKeepsNullElements) {
 }
 
 TEST_F(SetStatements, ArrayFromEmptyCollectionAndFromObjectWithoutIterator) {
-    plain object;
     context.createVariable(scString(u"o"), referenceTo(&list));
     context.createVariable(scString(u"p"), referenceTo(&object));
     EXPECT_EQ(display(run(u"createarray(o)")), "[]");
