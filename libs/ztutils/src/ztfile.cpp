@@ -246,10 +246,15 @@ bool fsEntryName::resolveNoCase(const string& name, string& resolved) {
     if (parts.empty()) return false;
     const bool trailingSeparator = isSeparator(n.back());
 
+    bool lastVerified = false; // the entry named so far is known to exist
     for (size_t k = 0; k < parts.size(); ++k) {
         const string& part = parts[k];
         string candidate = out + part;
-        if (part != u"." && part != u".." && !entryExists(toPath(candidate))) {
+        const bool special = part == u"." || part == u"..";
+        // The whole name as written was looked at above.
+        const bool knownMissing = k + 1 == parts.size() && !trailingSeparator && candidate == n;
+        lastVerified = !special;
+        if (!special && (knownMissing || !entryExists(toPath(candidate)))) {
             // Look for the part among the folder's entries. When several entries differ only in
             // case, the smallest name wins so that the result does not depend on the order in
             // which the system lists them.
@@ -260,7 +265,7 @@ bool fsEntryName::resolveNoCase(const string& name, string& resolved) {
         out = candidate;
         if (k + 1 < parts.size() || trailingSeparator) out += kSeparator;
     }
-    if (!entryExists(toPath(out))) return false;
+    if (!lastVerified && !entryExists(toPath(out))) return false;
     resolved = out;
     return true;
 }
@@ -313,7 +318,12 @@ std::int64_t localOffsetSeconds(std::chrono::sys_seconds at) {
 
 std::int64_t fsEntry::lastModificationTime() const {
     std::error_code ec;
-    const fs::file_time_type ft = fs::last_write_time(toPath(diskName(mName)), ec);
+    // The name as it stands first: a resolved name needs no second lookup.
+    fs::file_time_type ft = fs::last_write_time(toPath(normalize(mName)), ec);
+    if (ec) {
+        ec.clear();
+        ft = fs::last_write_time(toPath(diskName(mName)), ec);
+    }
     if (ec) return 0;
     const auto sys = std::chrono::file_clock::to_sys(ft);
     const auto ms = std::chrono::floor<std::chrono::milliseconds>(sys);
