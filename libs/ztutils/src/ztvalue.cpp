@@ -1,6 +1,8 @@
 #include "ztvalue.h"
 
+#include <atomic>
 #include <charconv>
+#include <cstdint>
 #include <cmath>
 #include <limits>
 #include <mutex>
@@ -261,6 +263,8 @@ typeconvert::typeConverterBase::~typeConverterBase() = default;
 
 struct typeConversionManager::impl {
     mutable std::shared_mutex lock;
+    // Changes with every add and remove: lookups cached by a thread are valid while it stays.
+    std::atomic<std::uint64_t> generation{1};
     std::unordered_map<pairKey, const typeconvert::typeConverterBase*, pairHash> converters;
     std::vector<std::unique_ptr<typeconvert::typeConverterBase>> builtIns;
 
@@ -319,9 +323,33 @@ typeConversionManager& typeConversionManager::instance() {
     return *manager;
 }
 
+namespace {
+// The converters a thread looked up last, by the addresses of the two type descriptions: most
+// conversions of a script repeat, and the shared lookup hashes type names under a lock.
+struct converterCacheEntry {
+    const std::type_info* dst = nullptr;
+    const std::type_info* src = nullptr;
+    const typeconvert::typeConverterBase* converter = nullptr;
+    std::uint64_t generation = 0;
+};
+constexpr std::size_t kConverterCacheSize = 64;
+#if defined(__GNUC__) || defined(__clang__)
+__attribute__((tls_model("initial-exec")))
+#endif
+thread_local converterCacheEntry tlConverterCache[kConverterCacheSize];
+} // namespace
+
 bool typeConversionManager::convert(const std::type_info& dstType, void* dst, const std::type_info& srcType,
                                     const void* src, int flags, const char16_t* format) const {
     if (!dst || !src) return false;
+    const std::uint64_t generation = mpImpl->generation.load(std::memory_order_acquire);
+    const auto slot = ((reinterpret_cast<std::uintptr_t>(&dstType) >> 4) * 31 +
+                       (reinterpret_cast<std::uintptr_t>(&srcType) >> 4)) %
+                      kConverterCacheSize;
+    converterCacheEntry& cached = tlConverterCache[slot];
+    if (cached.dst == &dstType && cached.src == &srcType && cached.generation == generation)
+        return cached.converter->convert(dst, src, flags, format);
+
     const typeconvert::typeConverterBase* c = nullptr;
     {
         std::shared_lock guard(mpImpl->lock);
@@ -329,6 +357,7 @@ bool typeConversionManager::convert(const std::type_info& dstType, void* dst, co
         if (it == mpImpl->converters.end()) return false;
         c = it->second;
     }
+    cached = {&dstType, &srcType, c, generation};
     return c->convert(dst, src, flags, format);
 }
 
@@ -341,13 +370,17 @@ void typeConversionManager::add(const typeconvert::typeConverterBase* converter)
     if (!converter) return;
     std::unique_lock guard(mpImpl->lock);
     mpImpl->converters[pairKey{converter->destinationType(), converter->sourceType()}] = converter;
+    mpImpl->generation.fetch_add(1, std::memory_order_acq_rel);
 }
 
 void typeConversionManager::remove(const typeconvert::typeConverterBase* converter) {
     if (!converter) return;
     std::unique_lock guard(mpImpl->lock);
     auto it = mpImpl->converters.find(pairKey{converter->destinationType(), converter->sourceType()});
-    if (it != mpImpl->converters.end() && it->second == converter) mpImpl->converters.erase(it);
+    if (it != mpImpl->converters.end() && it->second == converter) {
+        mpImpl->converters.erase(it);
+        mpImpl->generation.fetch_add(1, std::memory_order_acq_rel);
+    }
 }
 
 // ---------------------------------------------------------------------------------------------
