@@ -319,6 +319,11 @@ public:
 
     static statement* createFrom(const zt::string& text, int flags);
 
+    // Counts one step against the execution limits of the call running on this thread (every
+    // exec counts one); loops call it once per round. Throws executionLimitException when a limit
+    // is hit.
+    static void countLimitStep();
+
     const zt::string& text() const { return mText; }
     // Texts of 128 or more code units are kept as their first 122 followed by " ...".
     void setText(const zt::string& text);

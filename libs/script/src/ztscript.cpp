@@ -263,6 +263,10 @@ scriptExecException statement::positioned(scriptExecException&& e) const {
     return std::move(e);
 }
 
+void statement::countLimitStep() {
+    if (gBudget) gBudget->step();
+}
+
 void statement::exec(codecontext& context) const {
     genericValue discarded;
     exec(context, discarded);

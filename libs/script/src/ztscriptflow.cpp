@@ -22,6 +22,8 @@ template <class... A>
 // Runs one loop iteration's body in its own block and handles what the body left in the root
 // context. Returns true when the loop ends.
 bool runIteration(const statement* body, codecontext& iteration, scriptcontext& root, genericValue& result) {
+    // A round counts against the call's limits even when its body executes nothing.
+    statement::countLimitStep();
     if (body) {
         genericValue discarded;
         body->exec(iteration, discarded);
