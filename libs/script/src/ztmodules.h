@@ -48,6 +48,22 @@ T* allocateStatement(const char16_t* library, int line, const char16_t* what = u
     }
 }
 
+// The provider of an argument text. A text that yields none (or fails to parse) is reported
+// with message, whose one "%s" takes the text, and false is thrown.
+inline valueProvider* providerFrom(const zt::string& text, int flags, const char16_t* message) {
+    valueProvider* p = nullptr;
+    try {
+        p = valueProvider::createFrom(text, flags);
+    } catch (const zt::exception&) {
+        p = nullptr;
+    }
+    if (!p) {
+        zt::assertMsg(message, text);
+        throw false;
+    }
+    return p;
+}
+
 // Base of statements with named parameters that read them as texts.
 class namedParameterStatement : public scriptbasesinglefunction {
 protected:

@@ -16,20 +16,7 @@ T* allocateStatement(int line) {
     return modules::allocateStatement<T>(u"ztscriptmath", line);
 }
 
-// The provider of text; a text that yields none is reported with message (one "%s").
-valueProvider* providerFrom(const zt::string& text, int flags, const char16_t* message) {
-    valueProvider* p = nullptr;
-    try {
-        p = valueProvider::createFrom(text, flags);
-    } catch (const zt::exception&) {
-        p = nullptr;
-    }
-    if (!p) {
-        zt::assertMsg(message, text);
-        throw false;
-    }
-    return p;
-}
+using modules::providerFrom;
 
 // Evaluates provider and reads the value as double; false when either step fails.
 bool evaluateAsDouble(const clonePtr<valueProvider>& provider, codecontext& context, double& out) {

@@ -30,17 +30,7 @@ template <class... A>
     throw false;
 }
 
-// The provider of text; a text that yields none is reported with message (one "%s").
-valueProvider* providerFrom(const zt::string& text, int flags, const char16_t* message) {
-    valueProvider* p = nullptr;
-    try {
-        p = valueProvider::createFrom(text, flags);
-    } catch (const zt::exception&) {
-        p = nullptr;
-    }
-    if (!p) rejectStatement(message, text);
-    return p;
-}
+using modules::providerFrom;
 
 // The object reference that value holds, or null.
 const unknownptr* objectReference(const genericValue& value) { return value.constPtrTo<unknownptr>(); }

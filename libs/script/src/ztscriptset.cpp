@@ -35,18 +35,7 @@ void requireArguments(const std::vector<zt::string>& params, size_t count, const
     if (params.size() < count) rejectStatement(message);
 }
 
-// The provider of an argument text; a text that yields none is reported with message (one "%s"
-// for the text).
-valueProvider* providerFrom(const zt::string& text, int flags, const char16_t* message) {
-    valueProvider* p = nullptr;
-    try {
-        p = valueProvider::createFrom(text, flags);
-    } catch (const zt::exception&) {
-        p = nullptr;
-    }
-    if (!p) rejectStatement(message, text);
-    return p;
-}
+using modules::providerFrom;
 
 // The container name of the first argument, as written; an empty one is reported with message.
 scString containerName(const zt::string& text, const char16_t* message) {
