@@ -141,3 +141,60 @@ TEST_F(Limits, EndWithTheirCall) {
 }
 
 } // namespace
+
+namespace {
+
+// Texts a host may be handed that are far larger or deeper than anyone writes: each ends with a
+// clear result or error, never with a stack overflow.
+class HugeScripts : public ::testing::Test {
+protected:
+    std::string run(const std::string& file, const char16_t* function, zt::genericValue& result) {
+        scriptcontext context;
+        std::vector<zt::genericValue> args;
+        try {
+            codeManager::instance()->executeFunction(zt::string::fromUtf8(dir.path),
+                                                     u"script$" + zt::string::fromUtf8(file) + u"$" + function, context,
+                                                     args, result);
+        } catch (const zt::exception& e) {
+            return testlib::chainText(e);
+        }
+        return "";
+    }
+    testlib::tempDir dir;
+};
+
+TEST_F(HugeScripts, TenThousandNestedCallsAreRefused) {
+    std::string body;
+    for (int i = 0; i < 10000; ++i) body += "add<int>(\"1\", ";
+    body += "\"1\"";
+    body += std::string(10000, ')');
+    dir.write("deep.ztscr", "scrdef f()\n  return(" + body + ")\n");
+    zt::genericValue result;
+    EXPECT_NE(run("deep", u"f", result).find("statements nested deeper than 500 levels"), std::string::npos);
+}
+
+TEST_F(HugeScripts, AHundredThousandCharacterLineRuns) {
+    dir.write("long.ztscr", "scrdef f()\n  return(strlen(\"" + std::string(100000, 'x') + "\"))\n");
+    zt::genericValue result;
+    ASSERT_EQ(run("long", u"f", result), "");
+    zt::string text;
+    ASSERT_TRUE(result.get(text));
+    EXPECT_EQ(text, u"100000");
+}
+
+TEST_F(HugeScripts, AFileOfManyFunctionsLoads) {
+    // About 5 MB: the first call reads and indexes every definition of the file.
+    std::string content;
+    content.reserve(5'500'000);
+    for (int i = 0; i < 90000; ++i)
+        content += "scrdef f" + std::to_string(i) + "()\n{\n  return(add<int>(\"1\", \"" + std::to_string(i) +
+                   "\"))\n}\n";
+    dir.write("many.ztscr", content);
+    zt::genericValue result;
+    ASSERT_EQ(run("many", u"f89999", result), "");
+    int n = 0;
+    ASSERT_TRUE(result.get(n));
+    EXPECT_EQ(n, 90000);
+}
+
+} // namespace
