@@ -98,6 +98,74 @@ TEST_F(CodeManager, RefreshOnlyWhenTheFileBecomesNewer) {
     EXPECT_EQ(call("$cm_refresh$f"), u"two");
 }
 
+// What a call found on disk is remembered only as long as the folders that decided it stay
+// unchanged: a file that appears in an earlier place, or a newer file, is seen by the next call.
+TEST_F(CodeManager, EveryCallSeesFilesThatAppearInEarlierPlaces) {
+    fs::create_directories(dir.path + "work");
+    fs::create_directories(dir.path + "base");
+    std::string text = "scrdef f()\ntret(\"scrambled\")\n";
+    zt::binaryBuffer buffer;
+    buffer.bytes().assign(text.begin(), text.end());
+    buffer.xxor(scrambleKey());
+    ASSERT_TRUE(buffer.writeToFile(zt::file(zt::string(dir.path + "base/cm_res.ztsscr"))));
+    setTime("base/cm_res.ztsscr", -300);
+    // Folders changed long ago, whose listings can be trusted.
+    setTime("base", -100);
+    setTime("work", -100);
+    const fs::path previous = fs::current_path();
+    fs::current_path(dir.path + "work");
+    struct restore {
+        fs::path p;
+        ~restore() { fs::current_path(p); }
+    } restoreCurrent{previous};
+
+    scriptcontext ctx;
+    auto run = [&] {
+        std::vector<genericValue> args;
+        genericValue result;
+        cm->executeFunction(zt::string(dir.path + "base/"), u"$cm_res$f", ctx, args, result);
+        zt::string out;
+        result.get(out);
+        return out;
+    };
+    EXPECT_EQ(run(), u"scrambled");
+    EXPECT_EQ(run(), u"scrambled");
+    dir.write("base/cm_res.ztscr", "scrdef f()\ntret(\"plain\")\n");
+    setTime("base/cm_res.ztscr", -200);
+    EXPECT_EQ(run(), u"plain");
+    EXPECT_EQ(run(), u"plain");
+    EXPECT_EQ(ctx.globalContextVariable(scriptcontext::scriptbasepath()).constPtrTo<zt::string>()->toUtf8(),
+              dir.path + "base/");
+    dir.write("work/cm_res", "scrdef f()\ntret(\"current\")\n");
+    setTime("work/cm_res", -100);
+    EXPECT_EQ(run(), u"current");
+    fs::remove(dir.path + "work/cm_res");
+    fs::remove(dir.path + "base/cm_res.ztscr");
+    fs::remove(dir.path + "base/cm_res.ztsscr");
+    EXPECT_THROW(run(), zt::fileNotFoundException);
+}
+
+TEST_F(CodeManager, FileCheckInterval) {
+    struct resetInterval {
+        ~resetInterval() { codeManager::instance()->setFileCheckInterval(std::chrono::milliseconds(0)); }
+    } reset;
+    EXPECT_EQ(cm->fileCheckInterval().count(), 0);
+    dir.write("cm_interval.ztscr", "scrdef f()\ntret(\"one\")\n");
+    setTime("cm_interval.ztscr", -100);
+    cm->setFileCheckInterval(std::chrono::hours(1));
+    EXPECT_EQ(cm->fileCheckInterval(), std::chrono::milliseconds(3600000));
+    EXPECT_EQ(call("$cm_interval$f"), u"one");
+    // Within the interval a newer file goes unnoticed ...
+    dir.write("cm_interval.ztscr", "scrdef f()\ntret(\"two\")\n");
+    setTime("cm_interval.ztscr", 10);
+    EXPECT_EQ(call("$cm_interval$f"), u"one");
+    // ... and looking on every call again sees it at once.
+    cm->setFileCheckInterval(std::chrono::milliseconds(0));
+    EXPECT_EQ(call("$cm_interval$f"), u"two");
+    cm->setFileCheckInterval(std::chrono::milliseconds(-5));
+    EXPECT_EQ(cm->fileCheckInterval().count(), 0);
+}
+
 TEST_F(CodeManager, ScrambledFiles) {
     std::string text = "scrdef f()\ntret(\"secret\")\n";
     zt::binaryBuffer buffer;

@@ -14,7 +14,9 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -733,6 +735,13 @@ public:
                          std::vector<genericValue>& args, genericValue& result);
     bool parseCodeCall(const zt::string& codeCall, eCodeType& type, zt::string& file, zt::string& function);
 
+    // Every call looks at the disk (about two file-system calls) to see whether its script file
+    // moved or changed. A host whose scripts change rarely may let what was seen stand for an
+    // interval instead: a changed or new file is then noticed up to that long after the change.
+    // 0, the default, looks on every call.
+    void setFileCheckInterval(std::chrono::milliseconds interval);
+    std::chrono::milliseconds fileCheckInterval() const;
+
     // Number of cached functions (for hosts and tests).
     size_t cachedFunctionCount() const;
     // Number of times a script file was read and parsed into the cache.
@@ -744,15 +753,28 @@ public:
 
     struct loadedFunction;
     struct scriptFunctionEntry;
+    struct resolvedFile;
 
 private:
     codeManager();
     std::shared_ptr<const loadedFunction> loadFunction(const zt::string& basePath, const zt::string& file,
                                                        const zt::string& function, scriptFunctionEntry*& entry);
+    zt::file resolveFile(const zt::string& basePath, const zt::string& file, zt::entryStamp& stamp);
 
     mutable zt::mutex mMutex;
     std::map<zt::string, std::unique_ptr<scriptFunctionEntry>> mCache;
     std::atomic<size_t> mLoads{0};
+    std::atomic<std::int64_t> mFileCheckInterval{0}; // milliseconds
+    std::mutex mResolveMutex;
+    // (base path, file name) -> where the file was found; looked up without copying the names.
+    struct resolveKeyLess {
+        using is_transparent = void;
+        template <class A, class B>
+        bool operator()(const A& a, const B& b) const {
+            return std::tie(a.first, a.second) < std::tie(b.first, b.second);
+        }
+    };
+    std::map<std::pair<std::u16string, std::u16string>, std::shared_ptr<const resolvedFile>, resolveKeyLess> mResolved;
 };
 
 } // namespace zt::script

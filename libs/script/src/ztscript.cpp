@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <unordered_map>
 
 namespace zt::script {
 
@@ -1115,13 +1116,28 @@ genericValue& parameterValue(const parameterDeclaration& declaration, genericVal
 struct codeManager::loadedFunction {
     clonePtr<statement> body;
     std::vector<parameterDeclaration> parameters;
+    std::vector<scString> parameterNames; // interned once, in the order of parameters
     zt::file file;
+    zt::string folder;     // the file's folder, handed to the body as "scriptbasepath"
+    zt::entryStamp stamp;  // the file as it was when its modification time was taken
 };
 
 struct codeManager::scriptFunctionEntry {
     std::shared_ptr<const loadedFunction> function;
     std::atomic<std::uint32_t> useCount{0};
     zt::timestamp modificationTime;
+};
+
+// Where the file of a (base path, file name) pair was found, and what on disk decided it: the
+// folders whose listings showed the earlier candidates missing. The record holds while those
+// folders keep their stamps and the file is still a plain file, so a call looks at the disk
+// once per folder instead of trying every candidate again.
+struct codeManager::resolvedFile {
+    zt::file file;
+    std::vector<std::pair<zt::string, zt::entryStamp>> folders;
+    bool verifiable = true; // false: the folders could not be trusted; resolve again after the interval
+    zt::entryStamp fileStamp;                          // the file when last looked at
+    std::chrono::steady_clock::time_point checkedAt;   // when the disk was last looked at
 };
 
 namespace {
@@ -1134,6 +1150,8 @@ struct codeManagerDestroyer {
         gCodeManager = nullptr;
     }
 } gCodeManagerDestroyer;
+
+constexpr size_t kMaxResolvedFiles = 4096;
 } // namespace
 
 codeManager::codeManager() = default;
@@ -1142,6 +1160,14 @@ codeManager::~codeManager() = default;
 codeManager* codeManager::instance() {
     if (!gCodeManager) gCodeManager = new codeManager;
     return gCodeManager;
+}
+
+void codeManager::setFileCheckInterval(std::chrono::milliseconds interval) {
+    mFileCheckInterval.store(interval.count() > 0 ? interval.count() : 0, std::memory_order_relaxed);
+}
+
+std::chrono::milliseconds codeManager::fileCheckInterval() const {
+    return std::chrono::milliseconds(mFileCheckInterval.load(std::memory_order_relaxed));
 }
 
 size_t codeManager::cachedFunctionCount() const {
@@ -1171,11 +1197,46 @@ bool codeManager::parseCodeCall(const zt::string& codeCall, eCodeType& type, zt:
     return !file.empty() && !function.empty();
 }
 
-std::shared_ptr<const codeManager::loadedFunction> codeManager::loadFunction(const zt::string& basePath,
-                                                                             const zt::string& fileName,
-                                                                             const zt::string& function,
-                                                                             scriptFunctionEntry*& entry) {
-    // 1. Resolve the file: as written, in the base path, beside the program, in ".".
+// The file of the call: the first candidate that exists as a plain file, tried as written, in
+// the base path, beside the program, in ".". stamp receives the file's stamp.
+zt::file codeManager::resolveFile(const zt::string& basePath, const zt::string& fileName, zt::entryStamp& stamp) {
+    // The record of an earlier call, when the disk still looks the same.
+    std::shared_ptr<const resolvedFile> known;
+    {
+        std::lock_guard<std::mutex> guard(mResolveMutex);
+        auto it = mResolved.find(std::make_pair(std::u16string_view(basePath), std::u16string_view(fileName)));
+        if (it != mResolved.end()) known = it->second;
+    }
+    const auto interval = std::chrono::milliseconds(mFileCheckInterval.load(std::memory_order_relaxed));
+    const auto checkTime = interval.count() > 0 ? std::chrono::steady_clock::now()
+                                                : std::chrono::steady_clock::time_point();
+    if (known) {
+        // The host lets what was seen on disk stand for a while.
+        if (interval.count() > 0 && checkTime - known->checkedAt < interval) {
+            stamp = known->fileStamp;
+            return known->file;
+        }
+        bool unchanged = known->verifiable;
+        for (size_t i = 0; unchanged && i < known->folders.size(); ++i) {
+            const auto& [folder, folderStamp] = known->folders[i];
+            unchanged = zt::entryStamp::of(folder) == folderStamp;
+        }
+        if (unchanged) {
+            stamp = zt::entryStamp::of(known->file.name());
+            if (stamp.isFile) {
+                if (interval.count() > 0) {
+                    auto renewed = std::make_shared<resolvedFile>(*known);
+                    renewed->fileStamp = stamp;
+                    renewed->checkedAt = checkTime;
+                    std::lock_guard<std::mutex> guard(mResolveMutex);
+                    mResolved.insert_or_assign(std::make_pair(std::u16string(basePath), std::u16string(fileName)),
+                                               std::move(renewed));
+                }
+                return known->file;
+            }
+        }
+    }
+
     std::vector<zt::string> candidates;
     candidates.push_back(fileName);
     auto addFolder = [&](zt::string folder) {
@@ -1186,24 +1247,78 @@ std::shared_ptr<const codeManager::loadedFunction> codeManager::loadFunction(con
     if (!basePath.empty()) addFolder(basePath);
     addFolder(zt::getModulePath(u""));
     addFolder(u".");
-    zt::file resolved;
-    bool found = false;
+
+    // A candidate's absence is remembered through its folder's stamp, which is only possible
+    // when the folder exists exactly as written and has not changed in the last moments.
+    auto record = std::make_shared<resolvedFile>();
+    bool recordable = true;
+    const std::int64_t now = zt::entryStamp::nowNs();
     for (const zt::string& c : candidates) {
-        resolved = zt::file(c);
-        if (resolved.exists()) {
-            found = true;
-            break;
+        zt::file candidate(c);
+        const zt::string asWritten = candidate.name();
+        if (candidate.exists()) {
+            stamp = zt::entryStamp::of(candidate.name());
+            // A name found only without regard to case depends on more than one folder.
+            recordable = recordable && stamp.isFile && candidate.name() == asWritten;
+            record->file = candidate;
+            record->verifiable = recordable;
+            record->fileStamp = stamp;
+            record->checkedAt = checkTime;
+            std::lock_guard<std::mutex> guard(mResolveMutex);
+            if (mResolved.size() >= kMaxResolvedFiles) mResolved.clear();
+            auto key = std::make_pair(std::u16string(basePath), std::u16string(fileName));
+            // Without an interval, a record that cannot be verified is of no use.
+            if (recordable || interval.count() > 0)
+                mResolved.insert_or_assign(std::move(key), std::move(record));
+            else
+                mResolved.erase(key);
+            return candidate;
+        }
+        if (recordable) {
+            const zt::fsEntryName name(asWritten);
+            const zt::string last = name.fileName();
+            const zt::string folder = name.path().empty() ? zt::string(u".") : name.path();
+            const zt::entryStamp folderStamp = zt::entryStamp::of(folder);
+            recordable = !last.empty() && last != u"." && last != u".." && folderStamp.isFolder &&
+                         folderStamp.settledAt(now);
+            if (recordable) record->folders.emplace_back(folder, folderStamp);
         }
     }
-    if (!found) throw zt::fileNotFoundException(candidates.back());
+    throw zt::fileNotFoundException(candidates.back());
+}
 
-    // 2./3. Cached and current?
-    zt::timestamp modified = zt::timestamp::fromTimer(resolved.lastModificationTime());
-    zt::string key = fileName.lower() + u"." + function.lower();
+std::shared_ptr<const codeManager::loadedFunction> codeManager::loadFunction(const zt::string& basePath,
+                                                                             const zt::string& fileName,
+                                                                             const zt::string& function,
+                                                                             scriptFunctionEntry*& entry) {
+    // 1. Resolve the file: as written, in the base path, beside the program, in ".".
+    zt::entryStamp stamp;
+    const zt::file resolved = resolveFile(basePath, fileName, stamp);
+
+    // 2./3. Cached and current? The names come lower-cased from parseCodeCall. An entry loaded
+    // from this very file, unchanged since, is current without reading its time again.
+    thread_local zt::string key;
+    key.assign(fileName);
+    key += u'.';
+    key += function;
+    std::optional<zt::timestamp> modified;
     {
         zt::lockGuard guard(mMutex);
         auto it = mCache.find(key);
-        if (it != mCache.end() && !(it->second->modificationTime < modified)) {
+        if (it != mCache.end()) {
+            const loadedFunction& cached = *it->second->function;
+            if (cached.stamp == stamp && cached.file.name() == resolved.name()) {
+                entry = it->second.get();
+                ++entry->useCount;
+                return entry->function;
+            }
+        }
+    }
+    modified = zt::timestamp::fromTimer(zt::file(resolved).lastModificationTime());
+    {
+        zt::lockGuard guard(mMutex);
+        auto it = mCache.find(key);
+        if (it != mCache.end() && !(it->second->modificationTime < *modified)) {
             entry = it->second.get();
             ++entry->useCount;
             return entry->function;
@@ -1222,11 +1337,14 @@ std::shared_ptr<const codeManager::loadedFunction> codeManager::loadFunction(con
         // the reader was handed a buffer: name the file it came from
         throw zt::readFileException(resolved.name(), e.inner());
     }
-    modified = zt::timestamp::fromTimer(resolved.lastModificationTime());
+    modified = zt::timestamp::fromTimer(zt::file(resolved).lastModificationTime());
+    const zt::entryStamp loadedStamp = zt::entryStamp::of(resolved.name());
     ++mLoads;
 
     auto loaded = std::make_shared<loadedFunction>();
     loaded->file = resolved;
+    loaded->folder = zt::fsEntryName(resolved.name()).path();
+    loaded->stamp = loadedStamp;
     zt::string bodyText;
     if (index.getValue(function.lower(), u"script", bodyText)) {
         zt::string lines;
@@ -1240,6 +1358,7 @@ std::shared_ptr<const codeManager::loadedFunction> codeManager::loadFunction(con
         zt::string declaration;
         if (!index.getValue(function.lower(), zt::string::format(u"parameter%d", n), declaration)) break;
         loaded->parameters.push_back(parseParameterDeclaration(declaration, 0));
+        loaded->parameterNames.emplace_back(loaded->parameters.back().name);
     }
 
     // 5. Insert, or refresh the entry in place. Running calls keep the body they started with.
@@ -1247,7 +1366,7 @@ std::shared_ptr<const codeManager::loadedFunction> codeManager::loadFunction(con
     auto& slot = mCache[key];
     if (!slot) slot = std::make_unique<scriptFunctionEntry>();
     slot->function = loaded;
-    slot->modificationTime = modified;
+    slot->modificationTime = *modified;
     entry = slot.get();
     ++entry->useCount;
     return loaded;
@@ -1255,10 +1374,26 @@ std::shared_ptr<const codeManager::loadedFunction> codeManager::loadFunction(con
 
 bool codeManager::executeFunction(const zt::string& basePath, const zt::string& codeCall, scriptcontext& context,
                                   std::vector<genericValue>& args, genericValue& result) {
-    eCodeType type = ctScript;
-    zt::string file, function;
-    parseCodeCall(codeCall, type, file, function);
-    if (type != ctScript) return false;
+    // Hosts and callfunction repeat the same few code calls: keep what their texts say. Only
+    // texts that parse cleanly are kept, so malformed ones are reported on every call. Kept
+    // entries are never dropped: calls running further up this thread refer to them.
+    struct parsedCall {
+        eCodeType type;
+        zt::string file, function;
+    };
+    thread_local std::unordered_map<std::u16string, parsedCall> parsedCalls;
+    const parsedCall* call;
+    parsedCall fresh{ctScript, {}, {}};
+    if (auto it = parsedCalls.find(codeCall); it != parsedCalls.end()) {
+        call = &it->second;
+    } else {
+        call = &fresh;
+        if (parseCodeCall(codeCall, fresh.type, fresh.file, fresh.function) && parsedCalls.size() < 1024)
+            call = &parsedCalls.emplace(codeCall, std::move(fresh)).first->second;
+    }
+    if (call->type != ctScript) return false;
+    const zt::string& file = call->file;
+    const zt::string& function = call->function;
 
     scriptFunctionEntry* entry = nullptr;
     std::shared_ptr<const loadedFunction> fn = loadFunction(basePath, file, function, entry);
@@ -1275,14 +1410,15 @@ bool codeManager::executeFunction(const zt::string& basePath, const zt::string& 
         // Bind the arguments to the declared parameters.
         try {
             size_t index = 0;
-            for (const parameterDeclaration& d : fn->parameters) {
+            for (size_t i = 0; i < fn->parameters.size(); ++i) {
+                const parameterDeclaration& d = fn->parameters[i];
                 if (d.name.empty()) continue;
                 if (index < args.size()) {
-                    context.setParameter(scString(d.name), parameterValue(d, args[index]));
+                    context.setParameter(fn->parameterNames[i], parameterValue(d, args[index]));
                     ++index;
                 } else {
                     genericValue fresh;
-                    context.setParameter(scString(d.name), parameterValue(d, fresh));
+                    context.setParameter(fn->parameterNames[i], parameterValue(d, fresh));
                 }
             }
         } catch (const zt::string& s) {
@@ -1292,8 +1428,7 @@ bool codeManager::executeFunction(const zt::string& basePath, const zt::string& 
         }
 
         // The script's folder.
-        context.setGlobalContextVariable(scriptcontext::scriptbasepath(),
-                                         genericValue::of(zt::fsEntryName(fn->file.name()).path()));
+        context.setGlobalContextVariable(scriptcontext::scriptbasepath(), genericValue::of(fn->folder));
 
         // Run the body and hand back the return value.
         const budgetScope limits(context.limits());

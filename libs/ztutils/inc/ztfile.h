@@ -130,6 +130,30 @@ private:
     size_t mPosition = 0;
 };
 
+// What one look at an entry (one system call, no case-insensitive lookup) tells about it: its
+// kind and a stamp that moves when it is modified or replaced. Callers that must notice changes
+// on disk compare stamps instead of reading names and times again.
+struct ZTUTILS_API entryStamp {
+    bool exists = false;
+    bool isFolder = false;
+    bool isFile = false;           // a plain file (what file::exists accepts)
+    std::int64_t modifiedNs = 0;   // last modification, nanoseconds since the epoch (UTC)
+    std::uint64_t size = 0;
+    std::uint64_t identity = 0;    // inode or file index; 0 where the system gives none
+    std::uint64_t device = 0;
+
+    bool operator==(const entryStamp&) const = default;
+    // False while the entry was modified less than two seconds before the moment taken: file
+    // systems stamp with a coarse clock, so a later change might not move the time yet.
+    bool settledAt(std::int64_t nowNs) const;
+
+    // The stamp of the entry named exactly as written (backslashes read as separators; "" is the
+    // current directory).
+    static entryStamp of(const string& name);
+    // The moment "now" on the clock that modification times use.
+    static std::int64_t nowNs();
+};
+
 // Stand-in for the runtime's wide-character fopen: opens the file (found without regard to
 // case when it exists) with a C mode such as "at" ("t" is dropped; files are byte streams
 // here). Null when it cannot be opened.

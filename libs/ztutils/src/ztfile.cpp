@@ -25,6 +25,7 @@
 #  include <windows.h>
 #else
 #  include <link.h>
+#  include <sys/stat.h>
 #endif
 
 namespace fs = std::filesystem;
@@ -592,6 +593,49 @@ int visitModule(struct dl_phdr_info* info, size_t, void* data) {
 #endif
 
 } // namespace
+
+// ---------------------------------------------------------------------------------------------
+// entryStamp
+
+bool entryStamp::settledAt(std::int64_t now) const {
+    constexpr std::int64_t kSettle = 2'000'000'000; // two seconds
+    return exists && modifiedNs < now - kSettle;
+}
+
+std::int64_t entryStamp::nowNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+entryStamp entryStamp::of(const string& name) {
+    entryStamp stamp;
+    const string n = name.empty() ? string(u".") : normalize(name);
+#if defined(_WIN32)
+    const std::wstring wname(n.begin(), n.end());
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(wname.c_str(), GetFileExInfoStandard, &data)) return stamp;
+    stamp.exists = true;
+    stamp.isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    stamp.isFile = !stamp.isFolder && (data.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) == 0;
+    // FILETIME: 100 ns since 1601-01-01
+    const std::uint64_t ticks =
+        (std::uint64_t(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
+    stamp.modifiedNs = (static_cast<std::int64_t>(ticks) - 116444736000000000LL) * 100;
+    stamp.size = (std::uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+#else
+    struct stat st;
+    if (::stat(n.toUtf8().c_str(), &st) != 0) return stamp;
+    stamp.exists = true;
+    stamp.isFolder = S_ISDIR(st.st_mode);
+    stamp.isFile = S_ISREG(st.st_mode);
+    stamp.modifiedNs = std::int64_t(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
+    stamp.size = static_cast<std::uint64_t>(st.st_size);
+    stamp.identity = static_cast<std::uint64_t>(st.st_ino);
+    stamp.device = static_cast<std::uint64_t>(st.st_dev);
+#endif
+    return stamp;
+}
 
 string getModulePath(const string& moduleName) {
 #if defined(_WIN32)
