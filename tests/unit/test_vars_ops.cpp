@@ -393,6 +393,36 @@ TEST_F(Operators, OperandsTakeTheOperationsType) {
     EXPECT_EQ(as<unsigned>(run(u"minof<uint>(\"4000000000\", \"7\")")), 7u);
 }
 
+// Literal operands are read once when their statement is built; a conversion the host replaces
+// afterwards still applies to them, and the original again once it is put back.
+TEST_F(Operators, LiteralsFollowReplacedConversions) {
+    clonePtr<statement> st(statement::createFrom(u"add<int>(\"20\", \"1\")", 0));
+    ASSERT_TRUE(st);
+    auto value = [&](const statement& s) {
+        genericValue result;
+        s.exec(mCtx, result);
+        int n = 0;
+        EXPECT_TRUE(result.get(n));
+        return n;
+    };
+    EXPECT_EQ(value(*st), 21);
+    // Texts read as ten times their number.
+    static const zt::typeconvert::typeConverter<zt::string, int> tenfold([](int& d, const zt::string& s) {
+        d = 10 * std::stoi(s.toUtf8());
+        return true;
+    });
+    auto& conversions = zt::typeConversionManager::instance();
+    const zt::typeconvert::typeConverterBase* original = conversions.converter(typeid(int), typeid(zt::string));
+    ASSERT_NE(original, nullptr);
+    conversions.add(&tenfold);
+    EXPECT_EQ(value(*st), 210);
+    clonePtr<statement> copy(st->clone());
+    EXPECT_EQ(value(*copy), 210);
+    conversions.add(original);
+    EXPECT_EQ(value(*st), 21);
+    EXPECT_EQ(value(*copy), 21);
+}
+
 TEST_F(Operators, IntegerArithmeticWrapsAround) {
     genericValue s = run(u"add<short>(\"32767\", \"1\")");
     ASSERT_TRUE(s.is<short>());

@@ -312,12 +312,19 @@ public:
     virtual void release();
     // Evaluates the statement and writes its value, if any, into result.
     virtual void execute(codecontext& context, genericValue& result) const = 0;
+    // Statements whose value is one stored elsewhere (variable reads) can show it in place, so
+    // that a caller reading it does not copy it: readsStoredValue() says so, storedValue()
+    // returns the value (valid until the script next changes it) or throws as execute() would.
+    virtual bool readsStoredValue() const;
+    virtual const genericValue& storedValue(codecontext& context) const;
 
     // Runs execute() with tracing; every failure leaves as a scriptExecException naming this
     // statement (an exceptionDetail becomes its detail, other exceptions its inner exception).
     // A thrown zt::string passes unchanged.
     void exec(codecontext& context, genericValue& result) const;
     void exec(codecontext& context) const;
+    // Runs storedValue() as exec() runs execute(): counted, traced, failures wrapped alike.
+    const genericValue& execStored(codecontext& context) const;
 
     static statement* createFrom(const zt::string& text, int flags);
 
@@ -367,6 +374,8 @@ public:
     }
 
 private:
+    template <class F>
+    decltype(auto) guarded(F&& body) const;
     [[noreturn]] static void throwExecError(const statement* st, const zt::exception* e, const zt::string& detail);
     // e with this statement's position, when it has one.
     scriptExecException positioned(scriptExecException&& e) const;
@@ -434,6 +443,11 @@ public:
     bool getValue(codecontext& context, genericValue& value) const override;
     valueProvider* clone() const override { return new statementProvider(*this); }
     const statement* getStatement() const { return mStatement.get(); }
+    // The value in place when the statement reads a stored value (see statement::storedValue);
+    // null otherwise, without running anything.
+    const genericValue* storedValue(codecontext& context) const {
+        return mStatement && mStatement->readsStoredValue() ? &mStatement->execStored(context) : nullptr;
+    }
 
 private:
     clonePtr<statement> mStatement;

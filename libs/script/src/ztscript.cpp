@@ -236,7 +236,10 @@ struct nestingGuard {
 };
 } // namespace
 
-void statement::exec(codecontext& context, genericValue& result) const {
+// Everything that makes a statement's execution one step of a script: nesting bound, limits,
+// tracing, and failures wrapped in a scriptExecException naming the statement.
+template <class F>
+decltype(auto) statement::guarded(F&& body) const {
     static zt::logger& log = execLogger();
     try {
         nestingGuard nesting(gExecNesting);
@@ -245,9 +248,10 @@ void statement::exec(codecontext& context, genericValue& result) const {
         if (gBudget) gBudget->step();
         if (log.isEnabled(zt::logLevel::trace))
             log.log_trace(u"trying to exec (%s)", __FILE__, __LINE__, "zt::script::statement::exec", mText);
-        execute(context, result);
+        decltype(auto) out = body();
         if (log.isEnabled(zt::logLevel::trace))
             log.log_trace(u"exec (%s) OK", __FILE__, __LINE__, "zt::script::statement::exec", mText);
+        return out;
     } catch (const exceptionDetail& d) {
         throw positioned(scriptExecException(mText, &d.detail(), nullptr));
     } catch (const zt::exception& e) {
@@ -257,6 +261,23 @@ void statement::exec(codecontext& context, genericValue& result) const {
     } catch (...) {
         throw positioned(scriptExecException(mText, nullptr, nullptr));
     }
+}
+
+void statement::exec(codecontext& context, genericValue& result) const {
+    guarded([&] {
+        execute(context, result);
+        return true;
+    });
+}
+
+const genericValue& statement::execStored(codecontext& context) const {
+    return *guarded([&] { return &storedValue(context); });
+}
+
+bool statement::readsStoredValue() const { return false; }
+
+const genericValue& statement::storedValue(codecontext&) const {
+    throw unexpectedErrorException(u"statement::storedValue: the statement stores no value");
 }
 
 scriptExecException statement::positioned(scriptExecException&& e) const {

@@ -252,6 +252,81 @@ valueProvider* providerFor(const zt::string& text, int flags, const char16_t* me
     return p;
 }
 
+// A literal operand read as T once, when its statement is built, so that executions skip the
+// text conversion. The value stands for the literal while the type conversions stay as they
+// were (a host may replace one); otherwise the operand is read as any other.
+template <class T>
+class literalOperand {
+public:
+    void prepare(const valueProvider* provider) {
+        mKnown = false;
+        const auto* literal = dynamic_cast<const constantProvider*>(provider);
+        if (!literal) return;
+        mGeneration = zt::typeConversionManager::instance().generation();
+        genericValue text;
+        text.set(literal->text()); // as the literal delivers itself
+        mKnown = text.get(mValue);
+    }
+    const T* value() const {
+        return mKnown && mGeneration == zt::typeConversionManager::instance().generation() ? &mValue : nullptr;
+    }
+
+private:
+    T mValue{};
+    bool mKnown = false;
+    std::uint64_t mGeneration = 0;
+};
+
+// Where an operand comes from, decided when its statement is built: a literal (read once), a
+// variable that may be read in place, or any other provider.
+template <class T>
+struct operandSource {
+    literalOperand<T> literal;
+    bool inPlace = false;
+
+    // mayReadInPlace: nothing runs between delivering the operand and reading it as T (no
+    // later operand could change the variable meanwhile).
+    void prepare(const valueProvider* provider, bool mayReadInPlace) {
+        literal.prepare(provider);
+        const auto* st = dynamic_cast<const statementProvider*>(provider);
+        inPlace = mayReadInPlace && st && st->getStatement() && st->getStatement()->readsStoredValue();
+    }
+};
+
+// One delivery of an operand during one execution.
+template <class T>
+class deliveredOperand {
+public:
+    // False when the provider fails.
+    bool deliver(const operandSource<T>& source, const valueProvider& provider, codecontext& context) {
+        if ((mKnown = source.literal.value())) return true;
+        if (source.inPlace) {
+            mValue = static_cast<const statementProvider&>(provider).storedValue(context);
+            return true;
+        }
+        mValue = &mCopy;
+        return provider.getValue(context, mCopy);
+    }
+    // Reads the delivered operand as T.
+    bool as(T& out) const {
+        if (!mKnown) return mValue->get(out);
+        out = *mKnown;
+        return true;
+    }
+
+private:
+    const T* mKnown = nullptr;
+    const genericValue* mValue = nullptr;
+    genericValue mCopy;
+};
+
+// Whether delivering provider can change anything: literals and variable reads cannot.
+inline bool deliversWithoutEffects(const valueProvider* provider) {
+    if (!provider || dynamic_cast<const constantProvider*>(provider)) return true;
+    const auto* st = dynamic_cast<const statementProvider*>(provider);
+    return st && st->getStatement() && st->getStatement()->readsStoredValue();
+}
+
 // -------------------------------------------------------------------------------------------
 
 template <class F>
@@ -266,6 +341,8 @@ public:
         const char16_t* message = u"binaryoperation::createFrom: error parsing %s";
         if (params.size() >= 1) st->mFirst.reset(providerFor(params[0], flags, message));
         if (params.size() >= 2) st->mSecond.reset(providerFor(params[1], flags, message));
+        st->mFirstSource.prepare(st->mFirst.get(), deliversWithoutEffects(st->mSecond.get()));
+        st->mSecondSource.prepare(st->mSecond.get(), true);
         return st.release();
     }
 
@@ -274,15 +351,17 @@ public:
     void execute(codecontext& context, genericValue& result) const override {
         if (!mFirst) execError(this, u"error retrieving first operand (1)");
         if (!mSecond) execError(this, u"error retrieving second operand (1)");
-        genericValue first;
-        if (!mFirst->getValue(context, first)) execError(this, u"error retrieving first operand (2)");
-        genericValue second;
-        if (!mSecond->getValue(context, second)) execError(this, u"error retrieving second operand (2)");
+        // Both operands are delivered before either is read as its type: a reference delivered
+        // first sees what delivering the second one changed.
+        deliveredOperand<A> first;
+        if (!first.deliver(mFirstSource, *mFirst, context)) execError(this, u"error retrieving first operand (2)");
+        deliveredOperand<B> second;
+        if (!second.deliver(mSecondSource, *mSecond, context)) execError(this, u"error retrieving second operand (2)");
         // Operands that cannot be read as the operation's type, and results that do not fit
         // the type result already holds, fail without a detail text.
         A a{};
         B b{};
-        if (!first.get(a) || !second.get(b)) throw false;
+        if (!first.as(a) || !second.as(b)) throw false;
         if (!result.set(mFunction(a, b))) throw false;
     }
 
@@ -290,6 +369,8 @@ private:
     F mFunction;
     clonePtr<valueProvider> mFirst;
     clonePtr<valueProvider> mSecond;
+    operandSource<A> mFirstSource;
+    operandSource<B> mSecondSource;
 };
 
 template <class F>
@@ -301,6 +382,7 @@ public:
         clonePtr<unaryoperation> st(allocateStatement<unaryoperation>());
         if (!params.empty())
             st->mOperand.reset(providerFor(params[0], flags, u"unaryoperation::createFrom: error parsing %s"));
+        st->mSource.prepare(st->mOperand.get(), true);
         return st.release();
     }
 
@@ -308,15 +390,16 @@ public:
 
     void execute(codecontext& context, genericValue& result) const override {
         if (!mOperand) execError(this, u"error retrieving operand (1)");
-        genericValue operand;
-        if (!mOperand->getValue(context, operand)) execError(this, u"error retrieving operand (2)");
+        deliveredOperand<T> operand;
+        if (!operand.deliver(mSource, *mOperand, context)) execError(this, u"error retrieving operand (2)");
         T a{};
-        if (!operand.get(a)) throw false;
+        if (!operand.as(a)) throw false;
         if (!result.set(mFunction(a))) throw false;
     }
 
 private:
     F mFunction;
+    operandSource<T> mSource;
     clonePtr<valueProvider> mOperand;
 };
 

@@ -232,13 +232,16 @@ public:
     }
     statement* clone() const override { return new getVariable(*this); }
     void execute(codecontext& context, genericValue& result) const override {
-        const genericValue* value;
+        const genericValue& value = storedValue(context);
+        if (&value != &result) result = value;
+    }
+    bool readsStoredValue() const override { return true; }
+    const genericValue& storedValue(codecontext& context) const override {
         switch (mScope) {
-        case scParameter: value = &context.parameter(mName); break;
-        case scGlobal: value = &context.globalContextVariable(mName); break;
-        default: value = &context.variable(mName); break;
+        case scParameter: return context.parameter(mName);
+        case scGlobal: return context.globalContextVariable(mName);
+        default: return context.variable(mName);
         }
-        if (value != &result) result = *value;
     }
 
 private:

@@ -7,6 +7,7 @@
 #include "zttypes.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <typeinfo>
 #include <utility>
@@ -57,7 +58,13 @@ public:
     bool convert(const std::type_info& dstType, void* dst, const std::type_info& srcType, const void* src,
                  int flags, const char16_t* format) const;
     bool canConvert(const std::type_info& dstType, const std::type_info& srcType) const;
+    // Changes whenever a converter is added or removed: a result converted earlier still holds
+    // while the generation is the same.
+    std::uint64_t generation() const noexcept;
 
+    // The converter registered for the pair, or null (lets a host put back one it replaced).
+    const typeconvert::typeConverterBase* converter(const std::type_info& dstType,
+                                                    const std::type_info& srcType) const;
     // Registers a converter (it must outlive its registration); replaces one for the same pair.
     void add(const typeconvert::typeConverterBase* converter);
     void remove(const typeconvert::typeConverterBase* converter);
@@ -98,13 +105,35 @@ public:
         static void* operator new(std::size_t size) { return allocate(size); }
         static void operator delete(void* p) noexcept { deallocate(p); }
         // Holders also live on the stack for short conversions.
+
+        // The T of a genericValue::holder<T>; null for holders of other classes. Lets a holder
+        // recognise one of its own kind without a dynamic cast.
+        const std::type_info* holderType() const noexcept { return mpHolderType; }
+
+    protected:
+        holderbase() noexcept = default;
+        explicit holderbase(const std::type_info* holderType) noexcept : mpHolderType(holderType) {}
+        holderbase(const holderbase&) noexcept = default;
+        holderbase& operator=(const holderbase&) noexcept = default;
+
+    private:
+        const std::type_info* mpHolderType = nullptr;
     };
 
     template <class T>
     class holder : public holderbase {
     public:
+        holder() noexcept : holderbase(&typeid(T)) {}
+
+        // h as a holder<T>, or null when it holds another type.
+        static holder<T>* of(holderbase& h) noexcept {
+            const std::type_info* t = h.holderType();
+            return t && (t == &typeid(T) || *t == typeid(T)) ? static_cast<holder<T>*>(&h) : nullptr;
+        }
+        static const holder<T>* of(const holderbase& h) noexcept { return of(const_cast<holderbase&>(h)); }
+
         bool assignTo(holderbase& target) const override {
-            if (auto* same = dynamic_cast<holder<T>*>(&target)) {
+            if (holder<T>* same = of(target)) {
                 same->set(*constPtr());
                 return true;
             }
@@ -112,7 +141,7 @@ public:
                                                              constValuePtr(), 0, nullptr);
         }
         bool assignFrom(const holderbase& source) override {
-            if (auto* same = dynamic_cast<const holder<T>*>(&source)) {
+            if (const holder<T>* same = of(source)) {
                 set(*same->constPtr());
                 return true;
             }
@@ -211,15 +240,15 @@ public:
     const std::type_info& type() const { return mpHolder ? mpHolder->type() : typeid(void); }
     template <class T>
     bool is() const {
-        return mpHolder && mpHolder->type() == typeid(T);
+        return mpHolder && (mpHolder->holderType() == &typeid(T) || mpHolder->type() == typeid(T));
     }
 
     // Reads the value as T (converting when needed). False when empty or not convertible.
     template <class T>
     bool get(T& out) const {
         if (!mpHolder) return false;
-        if (mpHolder->type() == typeid(T)) {
-            out = *static_cast<const T*>(mpHolder->constValuePtr());
+        if (const holder<T>* same = holder<T>::of(*mpHolder)) {
+            out = *same->constPtr();
             return true;
         }
         ptrholder<T> target(&out);
@@ -231,6 +260,10 @@ public:
     bool set(const T& v) {
         if (!mpHolder) {
             mpHolder = new valueholder<T>(v);
+            return true;
+        }
+        if (holder<T>* same = holder<T>::of(*mpHolder)) {
+            same->set(v);
             return true;
         }
         constptrholder<T> source(&v);

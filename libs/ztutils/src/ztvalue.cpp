@@ -37,10 +37,12 @@ constexpr std::size_t kGranule = 16;
 constexpr std::size_t kClasses = 8; // blocks of 16 .. 128 bytes
 constexpr unsigned kMaxKept = 4096;
 
+// Trivial, so that reaching them needs no initialisation check: the hot path reads them
+// directly. The blocks are given back by a reaper that the first pooled allocation of a thread
+// registers.
 struct freeLists {
-    void* head[kClasses] = {};
-    unsigned count[kClasses] = {};
-    ~freeLists();
+    void* head[kClasses];
+    unsigned count[kClasses];
 };
 
 // Every holder allocation reaches these: the initial-exec model spares the call that a shared
@@ -50,18 +52,28 @@ struct freeLists {
 #else
 #  define ZT_POOL_TLS
 #endif
-ZT_POOL_TLS thread_local bool tlListsGone = false; // trivial: readable during thread exit
+ZT_POOL_TLS thread_local bool tlListsGone = false;  // the thread is ending: no more pooling
+ZT_POOL_TLS thread_local bool tlListsInUse = false; // the reaper is registered
 ZT_POOL_TLS thread_local freeLists tlLists;
 
-freeLists::~freeLists() {
-    tlListsGone = true;
-    for (std::size_t c = 0; c < kClasses; ++c) {
-        while (head[c]) {
-            void* next = *static_cast<void**>(head[c]);
-            ::operator delete(head[c]);
-            head[c] = next;
+struct freeListReaper {
+    freeListReaper() { tlListsInUse = true; }
+    ~freeListReaper() {
+        tlListsGone = true;
+        for (std::size_t c = 0; c < kClasses; ++c) {
+            while (tlLists.head[c]) {
+                void* next = *static_cast<void**>(tlLists.head[c]);
+                ::operator delete(tlLists.head[c]);
+                tlLists.head[c] = next;
+            }
+            tlLists.count[c] = 0;
         }
     }
+};
+
+void registerReaper() {
+    thread_local freeListReaper reaper;
+    (void)reaper;
 }
 
 } // namespace
@@ -76,6 +88,7 @@ void* genericValue::holderbase::allocate(std::size_t size) {
         return p + kHeader;
     }
     freeLists& fl = tlLists;
+    if (!tlListsInUse) registerReaper();
     if (void* h = fl.head[cls - 1]) {
         fl.head[cls - 1] = *static_cast<void**>(h);
         --fl.count[cls - 1];
@@ -96,6 +109,7 @@ void genericValue::holderbase::deallocate(void* q) noexcept {
         return;
     }
     freeLists& fl = tlLists;
+    if (!tlListsInUse) registerReaper();
     if (fl.count[cls - 1] >= kMaxKept) {
         ::operator delete(p);
         return;
@@ -359,6 +373,17 @@ bool typeConversionManager::convert(const std::type_info& dstType, void* dst, co
     }
     cached = {&dstType, &srcType, c, generation};
     return c->convert(dst, src, flags, format);
+}
+
+std::uint64_t typeConversionManager::generation() const noexcept {
+    return mpImpl->generation.load(std::memory_order_acquire);
+}
+
+const typeconvert::typeConverterBase* typeConversionManager::converter(const std::type_info& dstType,
+                                                                      const std::type_info& srcType) const {
+    std::shared_lock guard(mpImpl->lock);
+    auto it = mpImpl->converters.find(pairKey{dstType, srcType});
+    return it == mpImpl->converters.end() ? nullptr : it->second;
 }
 
 bool typeConversionManager::canConvert(const std::type_info& dstType, const std::type_info& srcType) const {
