@@ -132,12 +132,17 @@ ZT_N_FIB=${ZT_N_FIB:-22}      # fib 22: 57 313 calls
 ZT_N_STRINGS=${ZT_N_STRINGS:-$N_STRINGS}
 ZT_N_MAP=${ZT_N_MAP:-$N_MAP}
 ZT_N_HOST=${ZT_N_HOST:-100000}
+# With a file check interval (the script files are not looked at on every call) ztScript runs
+# the peers' sizes.
+ZT_N_FIB_CHECKED=${ZT_N_FIB_CHECKED:-$N_FIB}
+ZT_N_HOST_CHECKED=${ZT_N_HOST_CHECKED:-$N_HOST}
 if [ "$quick" -eq 1 ]; then
   N_LOOP=$((N_LOOP / 10)); ZT_N_LOOP=$((ZT_N_LOOP / 10))
   N_FIB=$((N_FIB - 5)); ZT_N_FIB=$((ZT_N_FIB - 5))
   N_STRINGS=$((N_STRINGS / 10)); ZT_N_STRINGS=$((ZT_N_STRINGS / 10))
   N_MAP=$((N_MAP / 10)); ZT_N_MAP=$((ZT_N_MAP / 10))
   N_HOST=$((N_HOST / 10)); ZT_N_HOST=$((ZT_N_HOST / 10))
+  ZT_N_FIB_CHECKED=$((ZT_N_FIB_CHECKED - 5)); ZT_N_HOST_CHECKED=$((ZT_N_HOST_CHECKED / 10))
 fi
 
 tmp="$(mktemp -d)"
@@ -195,6 +200,7 @@ measure lua_loop "$(sum_to "$N_LOOP")" lua5.4 "$wl/workloads.lua" loop "$N_LOOP"
 measure tcl_loop "$(sum_to "$N_LOOP")" tclsh8.6 "$wl/workloads.tcl" loop "$N_LOOP"
 
 measure zt_fib "$(fib_of "$ZT_N_FIB")" "$zt" run bench/workloads.ztscr fib "$ZT_N_FIB"
+measure zt_fibi "$(fib_of "$ZT_N_FIB_CHECKED")" "$zt" run --file-check-interval 1000 bench/workloads.ztscr fib "$ZT_N_FIB_CHECKED"
 measure lua_fib "$(fib_of "$N_FIB")" lua5.4 "$wl/workloads.lua" fib "$N_FIB"
 measure tcl_fib "$(fib_of "$N_FIB")" tclsh8.6 "$wl/workloads.tcl" fib "$N_FIB"
 
@@ -207,6 +213,7 @@ measure lua_map "$(sum_to "$N_MAP")" lua5.4 "$wl/workloads.lua" map "$N_MAP"
 measure tcl_map "$(sum_to "$N_MAP")" tclsh8.6 "$wl/workloads.tcl" map "$N_MAP"
 
 measure zt_host "$ZT_N_HOST" "$build/bench_hostcall_zt" "$wl" "$ZT_N_HOST"
+measure zt_hosti "$ZT_N_HOST_CHECKED" "$build/bench_hostcall_zt" "$wl" "$ZT_N_HOST_CHECKED" 1000
 measure lua_host "$N_HOST" "$build/bench_hostcall_lua" "$N_HOST"
 measure tcl_host "$N_HOST" "$build/bench_hostcall_tcl" "$N_HOST"
 
@@ -237,23 +244,28 @@ fmt='%-16s %9s %9s %9s %9s %9s %7s %7s %7s %7s %7s\n'
 printf "$fmt" workload "N zt" "N peers" "zt ms" "Lua ms" "Tcl ms" "zt/Lua" "zt/Tcl" "zt MiB" "Lua MiB" "Tcl MiB"
 # Ratio of the time per item: (a ms / a items) / (b ms / b items).
 per_item_ratio() { awk -v a="$1" -v na="$2" -v b="$3" -v nb="$4" 'BEGIN { if (b > 0 && na > 0) printf "%.2f", (a / na) / (b / nb); else print "-" }'; }
+# row LABEL KEY NZ NP [PEERKEY]: ztScript's measurement KEY against the peers' PEERKEY (default KEY).
 row() {
-  local label="$1" key="$2" nz="$3" np="$4"
+  local label="$1" key="$2" nz="$3" np="$4" peer="${5:-$2}"
   local z l t
-  z=$(eval echo "\$ms_zt_$key"); l=$(eval echo "\$ms_lua_$key"); t=$(eval echo "\$ms_tcl_$key")
+  z=$(eval echo "\$ms_zt_$key"); l=$(eval echo "\$ms_lua_$peer"); t=$(eval echo "\$ms_tcl_$peer")
   # shellcheck disable=SC2059
   printf "$fmt" "$label" "$nz" "$np" "$z" "$l" "$t" "$(per_item_ratio "$z" "$nz" "$l" "$np")" \
     "$(per_item_ratio "$z" "$nz" "$t" "$np")" \
-    "$(mib "$(eval echo "\$kb_zt_$key")")" "$(mib "$(eval echo "\$kb_lua_$key")")" "$(mib "$(eval echo "\$kb_tcl_$key")")"
+    "$(mib "$(eval echo "\$kb_zt_$key")")" "$(mib "$(eval echo "\$kb_lua_$peer")")" "$(mib "$(eval echo "\$kb_tcl_$peer")")"
 }
 fib_calls() { awk -v n="$1" 'BEGIN { a = 0; b = 1; for (i = 0; i <= n; i++) { t = a + b; a = b; b = t }; printf "%.0f", 2 * a - 1 }'; }
 row "1 loop" loop "$ZT_N_LOOP" "$N_LOOP"
 row "2 calls" fib "$(fib_calls "$ZT_N_FIB")" "$(fib_calls "$N_FIB")"
+row "2 calls, cached" fibi "$(fib_calls "$ZT_N_FIB_CHECKED")" "$(fib_calls "$N_FIB")" fib
 row "3 strings" strings "$ZT_N_STRINGS" "$N_STRINGS"
 row "4 map" map "$ZT_N_MAP" "$N_MAP"
 row "5 host calls" host "$ZT_N_HOST" "$N_HOST"
+row "5 host, cached" hosti "$ZT_N_HOST_CHECKED" "$N_HOST" host
 echo "N: iterations (loop, strings), keys (map), script calls (calls: fib $ZT_N_FIB for ztScript, fib $N_FIB"
 echo "for the peers; host calls). Ratios: time per item, ztScript against the peer (1.00 = as fast)."
+echo "'cached': a file check interval of 1 s (--file-check-interval 1000, setFileCheckInterval); the"
+echo "other rows look at the script file on disk on every call, as the engine does by default."
 echo
 pfmt='%-30s %10s %10s %8s %10s %8s %8s\n'
 # shellcheck disable=SC2059

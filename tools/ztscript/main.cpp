@@ -34,6 +34,7 @@ struct runOptions {
     bool save = false;
     std::uint64_t maxSteps = 0;
     double timeout = 0;
+    std::uint64_t checkInterval = 0;
     std::string script;
     std::string function;
     std::vector<std::string> args;
@@ -114,6 +115,8 @@ int runCommand(const runOptions& o, const localOptions& local) {
     }
 
     applyLocalOptions(local);
+    if (o.checkInterval > 0)
+        zt::script::codeManager::instance()->setFileCheckInterval(std::chrono::milliseconds(o.checkInterval));
     if (o.trace) zt::logManager::setLevel(zt::logLevel::trace);
     installMessageBoxHandler(true);
     zt::setAssertReporter([](const zt::string& text) {
@@ -199,6 +202,9 @@ int main(int argc, char** argv) {
     runCmd->add_option("--max-steps", run.maxSteps, "Stop the call after this many executed statements (0: no limit)");
     runCmd->add_option("--timeout", run.timeout, "Stop the call after this many seconds (0: no limit)")
         ->check(CLI::NonNegativeNumber);
+    runCmd->add_option("--file-check-interval", run.checkInterval,
+                       "Milliseconds for which a script file found on disk is not looked at again (default 0: "
+                       "every call, callfunction included, looks)");
     localOptions runLocal;
     addLocalOptions(runCmd, runLocal);
     runCmd->add_option("script", run.script, "Script file: name without extension, or a path")->required();
