@@ -288,6 +288,33 @@ TEST_F(Flow, IfConstruction) {
 // ---------------------------------------------------------------------------------------------
 // while, break, continue
 
+// A host's own script context may keep signals elsewhere: blocks and loops still ask it.
+TEST_F(Flow, SignalsOfADerivedContextEndBlocksAndLoops) {
+    struct stoppingContext : scriptcontext {
+        int stopAfter = 0; // the break signal shows once this many signals were asked for
+        int asked = 0;
+        zt::genericValue signal = zt::genericValue::of(true);
+        zt::genericValue* scriptSignal(const scString& name) override {
+            if (name == breaksignal() && ++asked > stopAfter) return &signal;
+            return scriptcontext::scriptSignal(name);
+        }
+    } own;
+    own.stopAfter = 0;
+    clonePtr<statement> block(parse(u"{fllog(\"a\"); fllog(\"b\")}"));
+    ASSERT_TRUE(block);
+    zt::genericValue result;
+    block->exec(own, result);
+    EXPECT_EQ(log(), "a");
+    gLog.clear();
+    own.asked = 0;
+    own.createVariable(scString(u"i"), zt::genericValue::of(0));
+    clonePtr<statement> loop(parse(u"while(flless(flget(i), \"3\"), {fllog(flget(i)); flinc(i)})"));
+    ASSERT_TRUE(loop);
+    loop->exec(own, result);
+    EXPECT_EQ(log(), "0");
+}
+
+
 TEST_F(Flow, WhileCountsAndKeepsResultUntouched) {
     zt::genericValue r = run(u"{flset(i, \"0\"); while(flless(flget(i), \"3\"), {fllog(flget(i)); flinc(i)})}");
     EXPECT_EQ(log(), "0 1 2");

@@ -17,6 +17,7 @@
 #include <mutex>
 #include <optional>
 #include <tuple>
+#include <typeinfo>
 #include <utility>
 #include <vector>
 
@@ -317,11 +318,15 @@ public:
     // returns the value (valid until the script next changes it) or throws as execute() would.
     virtual bool readsStoredValue() const;
     virtual const genericValue& storedValue(codecontext& context) const;
+    // Runs the statement for its effects only, its value unused. The default executes into a
+    // value that is then dropped; statements whose value is a copy of something may skip it.
+    virtual void executeDiscarded(codecontext& context) const;
 
     // Runs execute() with tracing; every failure leaves as a scriptExecException naming this
     // statement (an exceptionDetail becomes its detail, other exceptions its inner exception).
     // A thrown zt::string passes unchanged.
     void exec(codecontext& context, genericValue& result) const;
+    // exec() for the statement's effects only (see executeDiscarded).
     void exec(codecontext& context) const;
     // Runs storedValue() as exec() runs execute(): counted, traced, failures wrapped alike.
     const genericValue& execStored(codecontext& context) const;
@@ -585,6 +590,10 @@ public:
     bool setScriptSignal(const scString& name, const genericValue& value) override;
     genericValue* scriptSignal(const scString& name) override;
     void clearScriptSignal(const scString& name) override;
+
+    // False when no script signal is set, so that the running blocks need not ask for each one.
+    // A class derived from scriptcontext may keep its signals elsewhere: it is always asked.
+    bool mayHaveScriptSignals() const noexcept { return !mSignals.empty() || typeid(*this) != typeid(scriptcontext); }
 
     static const scString& returnparam();
     static const scString& breaksignal();

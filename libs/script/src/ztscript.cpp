@@ -290,8 +290,15 @@ void statement::countLimitStep() {
 }
 
 void statement::exec(codecontext& context) const {
+    guarded([&] {
+        executeDiscarded(context);
+        return true;
+    });
+}
+
+void statement::executeDiscarded(codecontext& context) const {
     genericValue discarded;
-    exec(context, discarded);
+    execute(context, discarded);
 }
 
 void statement::throwExecError(const statement* st, const zt::exception* e, const zt::string& detail) {

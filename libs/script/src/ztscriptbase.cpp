@@ -161,20 +161,21 @@ bool compoundstatement::add(statement* child) {
 }
 
 void compoundstatement::execute(codecontext& context, genericValue& result) const {
+    static const scString& kReturn = scriptcontext::returnparam();
+    static const scString& kBreak = scriptcontext::breaksignal();
+    static const scString& kContinue = scriptcontext::continuesignal();
+    static const scString& kBreakAll = scriptcontext::breakallsignal();
     codecontext block(&context);
     scriptcontext& root = block.root();
     for (const auto& child : mChildren) {
         if (!child) continue;
-        {
-            genericValue discarded;
-            child->exec(block, discarded);
-        }
-        if (genericValue* ret = root.parameterAddress(scriptcontext::returnparam())) {
+        child->exec(block);
+        if (genericValue* ret = root.parameterAddress(kReturn)) {
             if (ret != &result) result = *ret;
             return;
         }
-        if (root.scriptSignal(scriptcontext::breaksignal()) || root.scriptSignal(scriptcontext::continuesignal()) ||
-            root.scriptSignal(scriptcontext::breakallsignal()))
+        if (root.mayHaveScriptSignals() &&
+            (root.scriptSignal(kBreak) || root.scriptSignal(kContinue) || root.scriptSignal(kBreakAll)))
             return;
     }
 }

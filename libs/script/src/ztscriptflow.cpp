@@ -28,10 +28,12 @@ bool runIteration(const statement* body, codecontext& iteration, scriptcontext& 
         genericValue discarded;
         body->exec(iteration, discarded);
     }
-    if (genericValue* ret = root.parameterAddress(scriptcontext::returnparam())) {
+    static const scString& kReturn = scriptcontext::returnparam();
+    if (genericValue* ret = root.parameterAddress(kReturn)) {
         if (ret != &result) result = *ret;
         return true;
     }
+    if (!root.mayHaveScriptSignals()) return false;
     if (root.scriptSignal(scriptcontext::breaksignal())) {
         root.clearScriptSignal(scriptcontext::breaksignal());
         return true;

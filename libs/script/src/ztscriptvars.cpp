@@ -204,14 +204,21 @@ public:
     }
     statement* clone() const override { return new setVariable(*this); }
     void execute(codecontext& context, genericValue& result) const override {
+        const genericValue& target = assign(context);
+        if (&result != &target) result = target;
+    }
+    // The value set is the result: unused, it need not be copied.
+    void executeDiscarded(codecontext& context) const override { assign(context); }
+
+private:
+    genericValue& assign(codecontext& context) const {
         genericValue* target = addressOf(context, mScope, mName);
         if (!target) execError(this, u"Error retrieving variable %s", mName.string());
         if (mValue && !mValue->getValue(context, *target))
             execError(this, u"Error retrieving value for variable \"%s\"", mName.string());
-        if (&result != target) result = *target;
+        return *target;
     }
 
-private:
     eScope mScope = scVariable;
     scString mName;
     clonePtr<valueProvider> mValue;
