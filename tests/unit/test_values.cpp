@@ -208,6 +208,48 @@ TEST(Values, SetsKeepValueAddressesStable) {
     EXPECT_EQ(set.genericValue(first), nullptr);
 }
 
+// Small sets keep their first entries inside themselves: copies, moves and swaps of sets of
+// every size around that boundary keep every name and value.
+TEST(Values, SetsOfEverySizeCopyAndMove) {
+    auto name = [](int i) { return zt::scString(zt::string::format(u"n%d", i)); };
+    auto holds = [&](const zt::genericSet& set, int count) {
+        if (set.size() != static_cast<size_t>(count)) return false;
+        for (int i = 0; i < count; ++i) {
+            const genericValue* v = set.genericValue(name(i));
+            if (!v || !v->constPtrTo<int>() || *v->constPtrTo<int>() != i) return false;
+        }
+        return true;
+    };
+    for (int count = 0; count <= 9; ++count) {
+        zt::genericSet set;
+        for (int i = 0; i < count; ++i) set.setGenericValue(name(i), genericValue::of(i), true);
+        ASSERT_TRUE(holds(set, count)) << count;
+        const genericValue* before = count ? set.genericValue(name(0)) : nullptr;
+
+        zt::genericSet copy(set);
+        EXPECT_TRUE(holds(copy, count)) << count;
+        if (count) EXPECT_NE(copy.genericValue(name(0)), before); // a copy owns its own values
+
+        zt::genericSet moved(std::move(set));
+        EXPECT_TRUE(holds(moved, count)) << count;
+        if (count) EXPECT_EQ(moved.genericValue(name(0)), before); // moving keeps the values
+        EXPECT_TRUE(set.empty());
+        set.setGenericValue(name(0), genericValue::of(0), true); // a moved-from set is usable
+        EXPECT_TRUE(holds(set, 1));
+
+        zt::genericSet assigned;
+        assigned.setGenericValue(name(99), genericValue::of(99), true);
+        assigned = std::move(moved);
+        EXPECT_TRUE(holds(assigned, count)) << count;
+        assigned = copy;
+        EXPECT_TRUE(holds(assigned, count)) << count;
+
+        for (int i = 0; i < count; i += 2) EXPECT_TRUE(assigned.erase(name(i)));
+        EXPECT_EQ(assigned.size(), static_cast<size_t>(count / 2));
+        for (int i = 1; i < count; i += 2) EXPECT_NE(assigned.genericValue(name(i)), nullptr);
+    }
+}
+
 TEST(Strings, Utf16Basics) {
     zt::string s(u"a\U0001F600b");
     EXPECT_EQ(s.size(), 4u); // code units

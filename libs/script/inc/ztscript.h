@@ -17,6 +17,7 @@
 #include <mutex>
 #include <optional>
 #include <tuple>
+#include <unordered_map>
 #include <typeinfo>
 #include <utility>
 #include <vector>
@@ -782,22 +783,18 @@ private:
     codeManager();
     std::shared_ptr<const loadedFunction> loadFunction(const zt::string& basePath, const zt::string& file,
                                                        const zt::string& function, scriptFunctionEntry*& entry);
-    zt::file resolveFile(const zt::string& basePath, const zt::string& file, zt::entryStamp& stamp);
+    std::shared_ptr<const resolvedFile> resolveFile(const zt::string& basePath, const zt::string& file,
+                                                    zt::entryStamp& stamp);
 
     mutable zt::mutex mMutex;
     std::map<zt::string, std::unique_ptr<scriptFunctionEntry>> mCache;
     std::atomic<size_t> mLoads{0};
     std::atomic<std::int64_t> mFileCheckInterval{0}; // milliseconds
     std::mutex mResolveMutex;
-    // (base path, file name) -> where the file was found; looked up without copying the names.
-    struct resolveKeyLess {
-        using is_transparent = void;
-        template <class A, class B>
-        bool operator()(const A& a, const B& b) const {
-            return std::tie(a.first, a.second) < std::tie(b.first, b.second);
-        }
-    };
-    std::map<std::pair<std::u16string, std::u16string>, std::shared_ptr<const resolvedFile>, resolveKeyLess> mResolved;
+    // resolveKey(base path, file name) -> where the file was found.
+    std::unordered_map<std::u16string, std::shared_ptr<const resolvedFile>> mResolved;
+    // The entries of mCache by key again, found by hashing (entries are never removed).
+    std::unordered_map<std::u16string, scriptFunctionEntry*> mIndex;
 };
 
 } // namespace zt::script

@@ -1180,6 +1180,19 @@ struct codeManagerDestroyer {
 } gCodeManagerDestroyer;
 
 constexpr size_t kMaxResolvedFiles = 4096;
+
+// The key of a (base path, file name) pair: the base path's length first, so that no two pairs
+// give the same key. Built in a buffer of the thread, to spare an allocation per call.
+const std::u16string& resolveKey(const zt::string& basePath, const zt::string& fileName) {
+    thread_local std::u16string key;
+    const size_t n = basePath.size();
+    key.clear();
+    key += static_cast<char16_t>(n & 0xFFFF);
+    key += static_cast<char16_t>((n >> 16) & 0xFFFF);
+    key += basePath;
+    key += fileName;
+    return key;
+}
 } // namespace
 
 codeManager::codeManager() = default;
@@ -1227,12 +1240,14 @@ bool codeManager::parseCodeCall(const zt::string& codeCall, eCodeType& type, zt:
 
 // The file of the call: the first candidate that exists as a plain file, tried as written, in
 // the base path, beside the program, in ".". stamp receives the file's stamp.
-zt::file codeManager::resolveFile(const zt::string& basePath, const zt::string& fileName, zt::entryStamp& stamp) {
+std::shared_ptr<const codeManager::resolvedFile> codeManager::resolveFile(const zt::string& basePath,
+                                                                          const zt::string& fileName,
+                                                                          zt::entryStamp& stamp) {
     // The record of an earlier call, when the disk still looks the same.
     std::shared_ptr<const resolvedFile> known;
     {
         std::lock_guard<std::mutex> guard(mResolveMutex);
-        auto it = mResolved.find(std::make_pair(std::u16string_view(basePath), std::u16string_view(fileName)));
+        auto it = mResolved.find(resolveKey(basePath, fileName));
         if (it != mResolved.end()) known = it->second;
     }
     const auto interval = std::chrono::milliseconds(mFileCheckInterval.load(std::memory_order_relaxed));
@@ -1242,7 +1257,7 @@ zt::file codeManager::resolveFile(const zt::string& basePath, const zt::string& 
         // The host lets what was seen on disk stand for a while.
         if (interval.count() > 0 && checkTime - known->checkedAt < interval) {
             stamp = known->fileStamp;
-            return known->file;
+            return known;
         }
         bool unchanged = known->verifiable;
         for (size_t i = 0; unchanged && i < known->folders.size(); ++i) {
@@ -1257,10 +1272,10 @@ zt::file codeManager::resolveFile(const zt::string& basePath, const zt::string& 
                     renewed->fileStamp = stamp;
                     renewed->checkedAt = checkTime;
                     std::lock_guard<std::mutex> guard(mResolveMutex);
-                    mResolved.insert_or_assign(std::make_pair(std::u16string(basePath), std::u16string(fileName)),
-                                               std::move(renewed));
+                    mResolved.insert_or_assign(resolveKey(basePath, fileName), renewed);
+                    return renewed;
                 }
-                return known->file;
+                return known;
             }
         }
     }
@@ -1294,13 +1309,13 @@ zt::file codeManager::resolveFile(const zt::string& basePath, const zt::string& 
             record->checkedAt = checkTime;
             std::lock_guard<std::mutex> guard(mResolveMutex);
             if (mResolved.size() >= kMaxResolvedFiles) mResolved.clear();
-            auto key = std::make_pair(std::u16string(basePath), std::u16string(fileName));
+            const std::u16string& key = resolveKey(basePath, fileName);
             // Without an interval, a record that cannot be verified is of no use.
             if (recordable || interval.count() > 0)
-                mResolved.insert_or_assign(std::move(key), std::move(record));
+                mResolved.insert_or_assign(key, record);
             else
                 mResolved.erase(key);
-            return candidate;
+            return record;
         }
         if (recordable) {
             const zt::fsEntryName name(asWritten);
@@ -1321,7 +1336,8 @@ std::shared_ptr<const codeManager::loadedFunction> codeManager::loadFunction(con
                                                                              scriptFunctionEntry*& entry) {
     // 1. Resolve the file: as written, in the base path, beside the program, in ".".
     zt::entryStamp stamp;
-    const zt::file resolved = resolveFile(basePath, fileName, stamp);
+    const std::shared_ptr<const resolvedFile> where = resolveFile(basePath, fileName, stamp);
+    const zt::file& resolved = where->file;
 
     // 2./3. Cached and current? The names come lower-cased from parseCodeCall. An entry loaded
     // from this very file, unchanged since, is current without reading its time again.
@@ -1332,11 +1348,11 @@ std::shared_ptr<const codeManager::loadedFunction> codeManager::loadFunction(con
     std::optional<zt::timestamp> modified;
     {
         zt::lockGuard guard(mMutex);
-        auto it = mCache.find(key);
-        if (it != mCache.end()) {
+        auto it = mIndex.find(key);
+        if (it != mIndex.end()) {
             const loadedFunction& cached = *it->second->function;
             if (cached.stamp == stamp && cached.file.name() == resolved.name()) {
-                entry = it->second.get();
+                entry = it->second;
                 ++entry->useCount;
                 return entry->function;
             }
@@ -1392,7 +1408,10 @@ std::shared_ptr<const codeManager::loadedFunction> codeManager::loadFunction(con
     // 5. Insert, or refresh the entry in place. Running calls keep the body they started with.
     zt::lockGuard guard(mMutex);
     auto& slot = mCache[key];
-    if (!slot) slot = std::make_unique<scriptFunctionEntry>();
+    if (!slot) {
+        slot = std::make_unique<scriptFunctionEntry>();
+        mIndex.emplace(key, slot.get());
+    }
     slot->function = loaded;
     slot->modificationTime = *modified;
     entry = slot.get();
@@ -1456,7 +1475,11 @@ bool codeManager::executeFunction(const zt::string& basePath, const zt::string& 
         }
 
         // The script's folder.
-        context.setGlobalContextVariable(scriptcontext::scriptbasepath(), genericValue::of(fn->folder));
+        // (Calls from the same folder find it set already.)
+        genericValue* base = context.globalContextVariableAddress(scriptcontext::scriptbasepath());
+        const auto* held = base ? base->getHolder() : nullptr;
+        if (!held || held->isReference() || !base->is<zt::string>() || *base->constPtrTo<zt::string>() != fn->folder)
+            context.setGlobalContextVariable(scriptcontext::scriptbasepath(), genericValue::of(fn->folder));
 
         // Run the body and hand back the return value.
         const budgetScope limits(context.limits());

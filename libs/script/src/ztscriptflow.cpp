@@ -355,7 +355,28 @@ public:
     statement* clone() const override { return new callFunction(*this); }
 
     void execute(codecontext& context, genericValue& result) const override {
-        std::vector<genericValue> arguments(mArguments.size());
+        // Argument vectors are reused from a small pool of this thread, so that a call
+        // allocates none; a vector goes back emptied (its capacity kept) when the call ends.
+        thread_local std::vector<std::vector<genericValue>> spareArguments;
+        struct pooledArguments {
+            std::vector<genericValue> values;
+            pooledArguments() {
+                if (!spareArguments.empty()) {
+                    values = std::move(spareArguments.back());
+                    spareArguments.pop_back();
+                }
+            }
+            ~pooledArguments() {
+                values.clear();
+                try {
+                    if (spareArguments.size() < 64) spareArguments.push_back(std::move(values));
+                } catch (...) {
+                    // no room to keep it: it is simply freed
+                }
+            }
+        } pooled;
+        std::vector<genericValue>& arguments = pooled.values;
+        arguments.resize(mArguments.size());
         try {
             for (size_t i = 0; i < mArguments.size(); ++i) mArguments[i]->getValue(context, arguments[i]);
         } catch (const zt::exception& e) {

@@ -6,6 +6,7 @@
 #include "ztstring.h"
 #include "zttypes.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -384,7 +385,75 @@ private:
         static void* operator new(std::size_t size) { return genericValue::holderbase::allocate(size); }
         static void operator delete(void* p) noexcept { genericValue::holderbase::deallocate(p); }
     };
-    std::vector<entry*> mEntries;
+
+    // The entries' addresses. Most sets (a block's variables, a call's parameters) hold a few
+    // names and live briefly: the first ones are kept inside the set, without an allocation.
+    class entryList {
+    public:
+        entryList() noexcept = default;
+        entryList(entryList&& other) noexcept { take(other); }
+        entryList& operator=(entryList&& other) noexcept {
+            if (this != &other) {
+                release();
+                take(other);
+            }
+            return *this;
+        }
+        entryList(const entryList&) = delete;
+        entryList& operator=(const entryList&) = delete;
+        ~entryList() { release(); }
+
+        entry** begin() noexcept { return mpData; }
+        entry** end() noexcept { return mpData + mSize; }
+        entry* const* begin() const noexcept { return mpData; }
+        entry* const* end() const noexcept { return mpData + mSize; }
+        size_t size() const noexcept { return mSize; }
+        bool empty() const noexcept { return mSize == 0; }
+        entry*& operator[](size_t i) noexcept { return mpData[i]; }
+        entry*& back() noexcept { return mpData[mSize - 1]; }
+        void push_back(entry* e) {
+            if (mSize == mCapacity) grow();
+            mpData[mSize++] = e;
+        }
+        void pop_back() noexcept { --mSize; }
+        void clear() noexcept { mSize = 0; }
+
+    private:
+        static constexpr size_t kInline = 4;
+        void grow() {
+            const size_t capacity = mCapacity * 2;
+            entry** data = new entry*[capacity];
+            std::copy(mpData, mpData + mSize, data);
+            release();
+            mpData = data;
+            mCapacity = capacity;
+        }
+        void release() noexcept {
+            if (mpData != mInline) delete[] mpData;
+            mpData = mInline;
+            mCapacity = kInline;
+        }
+        void take(entryList& other) noexcept {
+            mSize = other.mSize;
+            if (other.mpData == other.mInline) {
+                std::copy(other.mInline, other.mInline + other.mSize, mInline);
+                mpData = mInline;
+                mCapacity = kInline;
+            } else {
+                mpData = other.mpData;
+                mCapacity = other.mCapacity;
+                other.mpData = other.mInline;
+                other.mCapacity = kInline;
+            }
+            other.mSize = 0;
+        }
+
+        entry* mInline[kInline];
+        entry** mpData = mInline;
+        size_t mSize = 0;
+        size_t mCapacity = kInline;
+    };
+    entryList mEntries;
 };
 
 } // namespace zt

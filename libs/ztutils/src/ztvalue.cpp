@@ -441,8 +441,12 @@ const zt::string& scString::string() const { return mp ? *mp : emptyText(); }
 // genericSet
 
 genericSet::genericSet(const genericSet& other) {
-    mEntries.reserve(other.mEntries.size());
-    for (const entry* e : other.mEntries) mEntries.push_back(new entry{e->name, e->value});
+    try {
+        for (const entry* e : other.mEntries) mEntries.push_back(new entry{e->name, e->value});
+    } catch (...) {
+        clear();
+        throw;
+    }
 }
 
 genericSet& genericSet::operator=(const genericSet& other) {
