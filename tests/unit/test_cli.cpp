@@ -273,6 +273,12 @@ TEST_F(Tool, RunStopsAtItsLimits) {
 
     r = run({"run", "--timeout", "-1", "s", "greet"});
     EXPECT_EQ(r.exitCode, 2);
+
+    r = run({"run", "--file-check-interval", "1000", "s", "greet", "again"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "Hello, again\n");
+    r = run({"run", "--file-check-interval", "soon", "s", "greet"});
+    EXPECT_EQ(r.exitCode, 2);
 }
 
 TEST_F(Tool, UsageErrorsExitWithTwo) {
