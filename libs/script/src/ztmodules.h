@@ -48,6 +48,14 @@ T* allocateStatement(const char16_t* library, int line, const char16_t* what = u
     }
 }
 
+// Reports a rejected statement text (an assertion with the formatted text) and gives up the
+// construction, as every factory that rejects its arguments does.
+template <class... A>
+[[noreturn]] void rejectStatement(const char16_t* format, const A&... args) {
+    zt::assertMsg(format, args...);
+    throw false;
+}
+
 // The provider of an argument text. A text that yields none (or fails to parse) is reported
 // with message, whose one "%s" takes the text, and false is thrown.
 inline valueProvider* providerFrom(const zt::string& text, int flags, const char16_t* message) {

@@ -12,12 +12,7 @@ namespace {
 
 using unknownptr = zt::intrface::interfaceptr<zt::intrface::unknown>;
 
-// Reports a rejected statement text and gives up construction.
-template <class... A>
-[[noreturn]] void rejectStatement(const char16_t* format, const A&... args) {
-    zt::assertMsg(format, args...);
-    throw false;
-}
+using modules::rejectStatement;
 
 // Runs one loop iteration's body in its own block and handles what the body left in the root
 // context. Returns true when the loop ends.

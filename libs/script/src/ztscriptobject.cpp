@@ -24,11 +24,7 @@ T* allocateStatement(int line) {
     return modules::allocateStatement<T>(u"ztscriptobject", line);
 }
 
-template <class... A>
-[[noreturn]] void rejectStatement(const char16_t* format, const A&... args) {
-    zt::assertMsg(format, args...);
-    throw false;
-}
+using modules::rejectStatement;
 
 using modules::providerFrom;
 

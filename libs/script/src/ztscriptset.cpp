@@ -24,12 +24,7 @@ T* allocateStatement(int line) {
     return modules::allocateStatement<T>(u"ztscriptset", line, u"pStmt");
 }
 
-// Reports a rejected statement text and gives up construction.
-template <class... A>
-[[noreturn]] void rejectStatement(const char16_t* format, const A&... args) {
-    zt::assertMsg(format, args...);
-    throw false;
-}
+using modules::rejectStatement;
 
 void requireArguments(const std::vector<zt::string>& params, size_t count, const char16_t* message) {
     if (params.size() < count) rejectStatement(message);
