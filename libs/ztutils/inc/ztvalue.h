@@ -349,7 +349,14 @@ public:
     genericSet(const genericSet& other);
     genericSet& operator=(const genericSet& other);
     genericSet(genericSet&&) noexcept = default;
-    genericSet& operator=(genericSet&&) noexcept = default;
+    // Takes other's entries; the entries held before are destroyed.
+    genericSet& operator=(genericSet&& other) noexcept {
+        if (this != &other) {
+            clear();
+            mEntries = std::move(other.mEntries);
+        }
+        return *this;
+    }
     ~genericSet();
 
     // The stored value, or null when the name is absent.
