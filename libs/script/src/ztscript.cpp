@@ -1345,7 +1345,6 @@ std::shared_ptr<const codeManager::loadedFunction> codeManager::loadFunction(con
     key.assign(fileName);
     key += u'.';
     key += function;
-    std::optional<zt::timestamp> modified;
     {
         zt::lockGuard guard(mMutex);
         auto it = mIndex.find(key);
@@ -1358,11 +1357,11 @@ std::shared_ptr<const codeManager::loadedFunction> codeManager::loadFunction(con
             }
         }
     }
-    modified = zt::timestamp::fromTimer(zt::file(resolved).lastModificationTime());
+    zt::timestamp modified = zt::timestamp::fromTimer(resolved.lastModificationTime());
     {
         zt::lockGuard guard(mMutex);
         auto it = mCache.find(key);
-        if (it != mCache.end() && !(it->second->modificationTime < *modified)) {
+        if (it != mCache.end() && !(it->second->modificationTime < modified)) {
             entry = it->second.get();
             ++entry->useCount;
             return entry->function;
@@ -1381,7 +1380,7 @@ std::shared_ptr<const codeManager::loadedFunction> codeManager::loadFunction(con
         // the reader was handed a buffer: name the file it came from
         throw zt::readFileException(resolved.name(), e.inner());
     }
-    modified = zt::timestamp::fromTimer(zt::file(resolved).lastModificationTime());
+    modified = zt::timestamp::fromTimer(resolved.lastModificationTime());
     const zt::entryStamp loadedStamp = zt::entryStamp::of(resolved.name());
     ++mLoads;
 
@@ -1413,7 +1412,7 @@ std::shared_ptr<const codeManager::loadedFunction> codeManager::loadFunction(con
         mIndex.emplace(key, slot.get());
     }
     slot->function = loaded;
-    slot->modificationTime = *modified;
+    slot->modificationTime = modified;
     entry = slot.get();
     ++entry->useCount;
     return loaded;
