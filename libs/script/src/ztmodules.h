@@ -72,6 +72,31 @@ inline valueProvider* providerFrom(const zt::string& text, int flags, const char
     return p;
 }
 
+// The provider of an argument text; a text that yields none is reported with message (its one
+// "%s" takes the text) and false is thrown. Parse errors of the text pass unchanged.
+inline valueProvider* providerFor(const zt::string& text, int flags, const char16_t* message) {
+    valueProvider* p = valueProvider::createFrom(text, flags);
+    if (!p) {
+        zt::assertMsg(message, text);
+        throw false;
+    }
+    return p;
+}
+
+// Evaluates provider and reads the value as T; false when either step fails (a provider that
+// rejects with false included).
+template <class T>
+bool evaluateAs(const clonePtr<valueProvider>& provider, codecontext& context, T& out) {
+    if (!provider) return false;
+    genericValue value;
+    try {
+        if (!provider->getValue(context, value)) return false;
+    } catch (bool) {
+        return false;
+    }
+    return value.get(out);
+}
+
 // Base of statements with named parameters that read them as texts.
 class namedParameterStatement : public scriptbasesinglefunction {
 protected:

@@ -52,17 +52,17 @@ public:
     static statement* createFrom(const std::vector<zt::string>& params, int flags) {
         if (params.size() < 3) throw numParamsException(u"rgb_make", 3);
         clonePtr<rgb_make> st(allocateStatement<rgb_make>(__LINE__));
-        st->mpRed.reset(providerFrom(params[0], flags));
-        st->mpGreen.reset(providerFrom(params[1], flags));
-        st->mpBlue.reset(providerFrom(params[2], flags));
+        st->mpRed.reset(modules::providerFrom(params[0], flags, kParseError));
+        st->mpGreen.reset(modules::providerFrom(params[1], flags, kParseError));
+        st->mpBlue.reset(modules::providerFrom(params[2], flags, kParseError));
         return st.release();
     }
     statement* clone() const override { return new rgb_make(*this); }
     void execute(codecontext& context, genericValue& result) const override {
         unsigned int red = 0, green = 0, blue = 0;
-        if (!component(mpRed, context, red)) execError(this, u"Error getting value for red");
-        if (!component(mpGreen, context, green)) execError(this, u"Error getting value for green");
-        if (!component(mpBlue, context, blue)) execError(this, u"Error getting value for blue");
+        if (!modules::evaluateAs(mpRed, context, red)) execError(this, u"Error getting value for red");
+        if (!modules::evaluateAs(mpGreen, context, green)) execError(this, u"Error getting value for green");
+        if (!modules::evaluateAs(mpBlue, context, blue)) execError(this, u"Error getting value for blue");
         bool done = false;
         try {
             // Only the low 8 bits of each component count: 256 is 0.
@@ -77,28 +77,7 @@ public:
     }
 
 private:
-    static valueProvider* providerFrom(const zt::string& text, int flags) {
-        valueProvider* p = nullptr;
-        try {
-            p = valueProvider::createFrom(text, flags);
-        } catch (const zt::exception&) {
-            p = nullptr;
-        }
-        if (!p) {
-            zt::assertMsg(u"rgb_make::createFrom: error parsing \"%s\"", text);
-            throw false;
-        }
-        return p;
-    }
-    static bool component(const clonePtr<valueProvider>& provider, codecontext& context, unsigned int& out) {
-        genericValue value;
-        try {
-            if (!provider || !provider->getValue(context, value)) return false;
-        } catch (bool) {
-            return false;
-        }
-        return value.get(out);
-    }
+    static constexpr const char16_t* kParseError = u"rgb_make::createFrom: error parsing \"%s\"";
 
     clonePtr<valueProvider> mpRed, mpGreen, mpBlue;
 };

@@ -16,18 +16,7 @@ T* allocateStatement(int line) {
 
 using modules::providerFrom;
 
-// Evaluates provider and reads the value as T; false when either step fails.
-template <class T>
-bool evaluateAs(const clonePtr<valueProvider>& provider, codecontext& context, T& out) {
-    if (!provider) return false;
-    genericValue value;
-    try {
-        if (!provider->getValue(context, value)) return false;
-    } catch (bool) {
-        return false;
-    }
-    return value.get(out);
-}
+using modules::evaluateAs;
 
 // ---------------------------------------------------------------------------------------------
 

@@ -35,14 +35,12 @@ struct locStringConversion {
     ~locStringConversion() { zt::typeConversionManager::instance().remove(&converter); }
 } gLocStringConversion;
 
-class locStatement : public scriptbasesinglefunction {
+class locStatement : public modules::namedParameterStatement {
 protected:
     template <class S, class... D>
     static statement* build(const char16_t* name, const std::vector<zt::string>& params, int flags, int line,
                             const D&... decls) {
-        clonePtr<S> st(allocateStatement<S>(line));
-        st->parse(name, params, flags, decls...);
-        return st.release();
+        return namedParameterStatement::build<S>(u"ztscriptlocstring", line, name, params, flags, decls...);
     }
 
     // False (out unchanged) when the parameter is absent, fails or does not read as text.

@@ -18,17 +18,7 @@ T* allocateStatement(int line) {
 
 using modules::providerFrom;
 
-// Evaluates provider and reads the value as double; false when either step fails.
-bool evaluateAsDouble(const clonePtr<valueProvider>& provider, codecontext& context, double& out) {
-    if (!provider) return false;
-    genericValue value;
-    try {
-        if (!provider->getValue(context, value)) return false;
-    } catch (bool) {
-        return false;
-    }
-    return value.get(out);
-}
+using modules::evaluateAs;
 
 using mathFunction = double (*)(double);
 
@@ -57,7 +47,7 @@ public:
     statement* clone() const override { return new anglefunc(*this); }
     void execute(codecontext& context, genericValue& result) const override {
         double value = 0;
-        if (!evaluateAsDouble(mpAngle, context, value)) execError(this, u"Angle not given");
+        if (!evaluateAs<double>(mpAngle, context, value)) execError(this, u"Angle not given");
         result.replace(mFunction(mMaker(value).radians()));
     }
 
@@ -89,7 +79,7 @@ public:
     statement* clone() const override { return new angleinvfunc(*this); }
     void execute(codecontext& context, genericValue& result) const override {
         double value = 0;
-        if (!evaluateAsDouble(mpValue, context, value)) execError(this, u"Value not given");
+        if (!evaluateAs<double>(mpValue, context, value)) execError(this, u"Value not given");
         const zt::angle a = zt::angle::fromRadians(mFunction(value));
         result.replace(mDegrees ? a.degree() : a.radians());
     }

@@ -382,14 +382,12 @@ public:
 // ---------------------------------------------------------------------------------------------
 // Named-parameter statements
 
-class namedObjectStatement : public scriptbasesinglefunction {
+class namedObjectStatement : public modules::namedParameterStatement {
 protected:
     template <class S, class... D>
     static statement* build(const char16_t* name, const std::vector<zt::string>& params, int flags, int line,
                             const D&... decls) {
-        clonePtr<S> st(allocateStatement<S>(line));
-        st->parse(name, params, flags, decls...);
-        return st.release();
+        return namedParameterStatement::build<S>(u"ztscriptobject", line, name, params, flags, decls...);
     }
 
     // The interface I of parameter "this".

@@ -243,14 +243,7 @@ T* allocateStatement() {
     return p;
 }
 
-valueProvider* providerFor(const zt::string& text, int flags, const char16_t* message) {
-    valueProvider* p = valueProvider::createFrom(text, flags);
-    if (!p) {
-        zt::assertMsg(message, text);
-        throw false;
-    }
-    return p;
-}
+using modules::providerFor;
 
 // A literal operand read as T once, when its statement is built, so that executions skip the
 // text conversion. The value stands for the literal while the type conversions stay as they

@@ -41,16 +41,7 @@ void assignResult(genericValue& result, const T& value) {
     if (!result.set(value)) throw false;
 }
 
-// Builds the provider of one positional argument; reports message (with the argument) when
-// the text yields none.
-valueProvider* providerFor(const zt::string& text, int flags, const char16_t* message) {
-    valueProvider* p = valueProvider::createFrom(text, flags);
-    if (!p) {
-        zt::assertMsg(message, text);
-        throw false;
-    }
-    return p;
-}
+using modules::providerFor;
 
 // -------------------------------------------------------------------------------------------
 // strlen(text): length in code units, as an unsigned 64-bit integer.

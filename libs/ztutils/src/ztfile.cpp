@@ -42,6 +42,10 @@ constexpr char16_t kSeparator = u'/';
 
 bool isSeparator(char16_t c) { return c == u'/' || c == u'\\'; }
 
+// File systems stamp modification times with a coarse clock: an entry changed less than this
+// long ago may change again without its time moving on, so its time proves nothing yet.
+constexpr std::chrono::seconds kSettleTime{2};
+
 fs::path toPath(const string& name) {
 #if defined(_WIN32)
     return fs::path(std::wstring(name.begin(), name.end()));
@@ -187,7 +191,7 @@ public:
         auto it = mListings.find(key);
         // A folder changed within the last seconds may change again without its time moving on
         // (file systems stamp with a coarse clock): list it afresh until it has settled.
-        const bool settled = modified < fs::file_time_type::clock::now() - std::chrono::seconds(2);
+        const bool settled = modified < fs::file_time_type::clock::now() - kSettleTime;
         if (it == mListings.end() || it->second.modified != modified || !settled) {
             listing fresh;
             fresh.modified = modified;
@@ -598,8 +602,7 @@ int visitModule(struct dl_phdr_info* info, size_t, void* data) {
 // entryStamp
 
 bool entryStamp::settledAt(std::int64_t now) const {
-    constexpr std::int64_t kSettle = 2'000'000'000; // two seconds
-    return exists && modifiedNs < now - kSettle;
+    return exists && modifiedNs < now - std::chrono::nanoseconds(kSettleTime).count();
 }
 
 std::int64_t entryStamp::nowNs() {
