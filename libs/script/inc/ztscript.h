@@ -449,10 +449,12 @@ public:
     bool getValue(codecontext& context, genericValue& value) const override;
     valueProvider* clone() const override { return new statementProvider(*this); }
     const statement* getStatement() const { return mStatement.get(); }
-    // The value in place when the statement reads a stored value (see statement::storedValue);
-    // null otherwise, without running anything.
+    // Whether the statement reads a stored value (see statement::storedValue).
+    bool readsStoredValue() const { return mStatement && mStatement->readsStoredValue(); }
+    // The value in place when the statement reads a stored value; null otherwise, without
+    // running anything.
     const genericValue* storedValue(codecontext& context) const {
-        return mStatement && mStatement->readsStoredValue() ? &mStatement->execStored(context) : nullptr;
+        return readsStoredValue() ? &mStatement->execStored(context) : nullptr;
     }
 
 private:

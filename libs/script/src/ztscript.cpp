@@ -1474,10 +1474,10 @@ bool codeManager::executeFunction(const zt::string& basePath, const zt::string& 
         }
 
         // The script's folder.
-        // (Calls from the same folder find it set already.)
-        genericValue* base = context.globalContextVariableAddress(scriptcontext::scriptbasepath());
-        const auto* held = base ? base->getHolder() : nullptr;
-        if (!held || held->isReference() || !base->is<zt::string>() || *base->constPtrTo<zt::string>() != fn->folder)
+        // (Calls from the same folder find it set already, as a text value of its own.)
+        const genericValue* base = context.globalContextVariableAddress(scriptcontext::scriptbasepath());
+        const zt::string* folder = base ? base->constPtrTo<zt::string>() : nullptr;
+        if (!folder || base->getHolder()->isReference() || *folder != fn->folder)
             context.setGlobalContextVariable(scriptcontext::scriptbasepath(), genericValue::of(fn->folder));
 
         // Run the body and hand back the return value.

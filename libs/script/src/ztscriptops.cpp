@@ -270,6 +270,12 @@ private:
     std::uint64_t mGeneration = 0;
 };
 
+// Whether provider reads a stored value (a variable read), which can be read in place.
+bool readsStoredValue(const valueProvider* provider) {
+    const auto* st = dynamic_cast<const statementProvider*>(provider);
+    return st && st->readsStoredValue();
+}
+
 // Where an operand comes from, decided when its statement is built: a literal (read once), a
 // variable that may be read in place, or any other provider.
 template <class T>
@@ -281,8 +287,7 @@ struct operandSource {
     // later operand could change the variable meanwhile).
     void prepare(const valueProvider* provider, bool mayReadInPlace) {
         literal.prepare(provider);
-        const auto* st = dynamic_cast<const statementProvider*>(provider);
-        inPlace = mayReadInPlace && st && st->getStatement() && st->getStatement()->readsStoredValue();
+        inPlace = mayReadInPlace && readsStoredValue(provider);
     }
 };
 
@@ -315,9 +320,7 @@ private:
 
 // Whether delivering provider can change anything: literals and variable reads cannot.
 inline bool deliversWithoutEffects(const valueProvider* provider) {
-    if (!provider || dynamic_cast<const constantProvider*>(provider)) return true;
-    const auto* st = dynamic_cast<const statementProvider*>(provider);
-    return st && st->getStatement() && st->getStatement()->readsStoredValue();
+    return !provider || dynamic_cast<const constantProvider*>(provider) || readsStoredValue(provider);
 }
 
 // -------------------------------------------------------------------------------------------
