@@ -217,6 +217,18 @@ TEST_F(CodeManager, ContextAfterTheCall) {
     EXPECT_TRUE(caller.hasGlobalContextVariable(scriptcontext::scriptbasepath()));
 }
 
+TEST_F(CodeManager, AReusedContextStartsWithoutTheEarlierReturnValue) {
+    dir.write("cm_reuse.ztscr", "scrdef seq(in<string> n)\ntcount(); tret(n)\nscrdef none()\ntcount()\n");
+    scriptcontext ctx;
+    for (const char* n : {"1", "2", "3", "4"}) {
+        const int before = testlib::executions;
+        EXPECT_EQ(call("$cm_reuse$seq", {genericValue::of(zt::string(n))}, &ctx), zt::string(n));
+        EXPECT_EQ(testlib::executions, before + 1) << "the body ran to its end";
+    }
+    EXPECT_EQ(call("$cm_reuse$none", {}, &ctx), u"");
+    EXPECT_FALSE(ctx.hasParameter(scriptcontext::returnparam()));
+}
+
 TEST_F(CodeManager, FailuresAreWrappedWithTheFunctionName) {
     dir.write("cm_fail.ztscr", "scrdef f()\ntecho(tfail(\"deep\"))\nscrdef s()\ntthrow(\"note\")\n");
     try {

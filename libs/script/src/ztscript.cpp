@@ -1480,7 +1480,9 @@ bool codeManager::executeFunction(const zt::string& basePath, const zt::string& 
         if (!folder || base->getHolder()->isReference() || *folder != fn->folder)
             context.setGlobalContextVariable(scriptcontext::scriptbasepath(), genericValue::of(fn->folder));
 
-        // Run the body and hand back the return value.
+        // Run the body and hand back the return value. A host may reuse its context: the value
+        // an earlier call returned would otherwise stop this body after its first statement.
+        context.deleteParameter(scriptcontext::returnparam());
         const budgetScope limits(context.limits());
         fn->body->exec(context, result);
         if (genericValue* ret = context.parameterAddress(scriptcontext::returnparam()))
