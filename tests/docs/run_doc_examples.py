@@ -10,7 +10,8 @@ objects that test comments pass as @NAME.json.
 
 The document must also show every keyword of the engine in at least one example.
 
-Usage: run_doc_examples.py ZTSCRIPT_TOOL [DOCUMENT]"""
+Usage: run_doc_examples.py [--runner PROGRAM] ZTSCRIPT_TOOL [DOCUMENT]
+--runner runs the tool through PROGRAM (wine for a Windows build)."""
 
 import pathlib
 import re
@@ -57,11 +58,15 @@ def read_blocks(document):
 
 
 def main():
-    if len(sys.argv) < 2:
+    args = sys.argv[1:]
+    runner = []
+    if args[:1] == ["--runner"] and len(args) > 1:
+        runner, args = [args[1]], args[2:]
+    if not args:
         print(__doc__)
         return 2
-    tool = pathlib.Path(sys.argv[1]).resolve()
-    document = pathlib.Path(sys.argv[2]) if len(sys.argv) > 2 else ROOT / "docs" / "language.md"
+    tool = pathlib.Path(args[0]).resolve()
+    document = pathlib.Path(args[1]) if len(args) > 1 else ROOT / "docs" / "language.md"
     blocks = read_blocks(document)
     problems = []
     scripts = [b for b in blocks if b.kind == "ztscr"]
@@ -96,7 +101,7 @@ def main():
             problems.append("%s: no example uses the keyword %s" % (document.name, k))
 
         names = [n for n in files if n.endswith(".ztscr")]
-        result = subprocess.run([str(tool), "test"] + names, cwd=folder, capture_output=True, text=True,
+        result = subprocess.run(runner + [str(tool), "test"] + names, cwd=folder, capture_output=True, text=True,
                                 encoding="utf-8", errors="replace")
 
     # Point the runner's FILE:LINE at the document's lines.

@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -125,63 +123,24 @@ TEST(TestComment, DescribeCallShowsTheArguments) {
 // ---------------------------------------------------------------------------------------------
 // The tool as a process
 
-struct toolResult {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string toolPath() {
-    std::error_code ec;
-    fs::path self = fs::read_symlink("/proc/self/exe", ec);
-    if (ec) return {};
-    fs::path tool = self.parent_path() / "ztscript";
-    return fs::exists(tool, ec) ? tool.string() : std::string();
-}
+using toolResult = testlib::programRun;
 
 std::string readAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(testlib::pathOf(path), std::ios::binary);
     std::stringstream s;
     s << in.rdbuf();
     return s.str();
 }
 
-std::string shellQuoted(const std::string& s) {
-    std::string q = "'";
-    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
 class Tool : public ::testing::Test {
 protected:
     void SetUp() override {
-        tool = toolPath();
+        tool = testlib::builtProgram("ztscript");
         if (tool.empty()) GTEST_SKIP() << "the ztscript tool is not built beside the unit tests";
     }
 
     // Runs the tool in the temporary folder.
-    toolResult run(const std::vector<std::string>& args) {
-        std::string command = "cd ";
-        for (const std::string& word : {shellQuoted(dir.path), std::string("&&"), shellQuoted(tool)}) {
-            command += word;
-            command += ' ';
-        }
-        for (const std::string& a : args) {
-            command += shellQuoted(a);
-            command += ' ';
-        }
-        command += ">";
-        command += shellQuoted(dir.path + ".out");
-        command += " 2>";
-        command += shellQuoted(dir.path + ".err");
-        command += " </dev/null";
-        toolResult r;
-        int status = std::system(command.c_str());
-        r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        r.out = readAll(dir.path + ".out");
-        r.err = readAll(dir.path + ".err");
-        return r;
-    }
+    toolResult run(const std::vector<std::string>& args) { return testlib::runProgram(tool, args, dir.path); }
 
     std::string tool;
     testlib::tempDir dir;

@@ -247,8 +247,13 @@ TEST(Clock, TodayAndNowFollowTheLocalClock) {
         const timestamp now = timestamp::now();
         const std::time_t t1 = std::time(nullptr);
         std::tm a{}, b{};
+#if defined(_WIN32)
+        localtime_s(&a, &t0);
+        localtime_s(&b, &t1);
+#else
         localtime_r(&t0, &a);
         localtime_r(&t1, &b);
+#endif
         if (a.tm_yday != b.tm_yday) continue;
         EXPECT_EQ(today, date(a.tm_year + 1900, a.tm_mon + 1, a.tm_mday));
         EXPECT_EQ(now.datePart(), today);
@@ -497,14 +502,22 @@ TEST_F(DateStatements, ScriptTypeNames) {
 // ---------------------------------------------------------------------------------------------
 // Date calculation (the operators "add" and "subtract" with the type "date")
 
+enum class dateOperation { add, subtract };
+
 class DateCalculation : public DateStatements {
 protected:
+    // add<date, UNIT>(params...) or subtract<...>, built by the statement parser.
     clonePtr<statement> make(std::vector<zt::string> types, std::vector<zt::string> params,
-                             modules::dateOperation op = modules::dateOperation::add) {
-        return clonePtr<statement>(modules::createDateCalculation(types, params, 0, op));
+                             dateOperation op = dateOperation::add) {
+        zt::string text = op == dateOperation::add ? u"add<" : u"subtract<";
+        for (size_t i = 0; i < types.size(); ++i) text += (i ? u", " : u"") + types[i];
+        text += u">(";
+        for (size_t i = 0; i < params.size(); ++i) text += (i ? u", " : u"") + params[i];
+        text += u")";
+        return clonePtr<statement>(statement::createFrom(text, 0));
     }
     date calc(const char16_t* unit, const char16_t* start, const char16_t* quantity,
-              modules::dateOperation op = modules::dateOperation::add) {
+              dateOperation op = dateOperation::add) {
         clonePtr<statement> st = make({u"date", unit}, {start, quantity}, op);
         genericValue result;
         st->exec(context, result);
@@ -533,7 +546,7 @@ protected:
         EXPECT_TRUE(thrownFalse);
         return reports.reports;
     }
-    static constexpr auto sub = modules::dateOperation::subtract;
+    static constexpr auto sub = dateOperation::subtract;
 };
 
 TEST_F(DateCalculation, Units) {

@@ -11,7 +11,6 @@
 #include <fstream>
 #include <sstream>
 
-#include <sys/wait.h>
 
 namespace {
 
@@ -681,13 +680,10 @@ TEST(DemoHostTestComment, ObjectArguments) {
 
 namespace fs = std::filesystem;
 
-struct toolRun {
-    int exitCode = -1;
-    std::string out, err;
-};
+using toolRun = testlib::programRun;
 
 std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(testlib::pathOf(path), std::ios::binary);
     std::stringstream s;
     s << in.rdbuf();
     return s.str();
@@ -696,10 +692,8 @@ std::string readFile(const std::string& path) {
 class DemoHostTool : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::error_code ec;
-        fs::path tool = fs::read_symlink("/proc/self/exe", ec).parent_path() / "ztscript";
-        if (ec || !fs::exists(tool, ec)) GTEST_SKIP() << "the ztscript tool is not built beside the unit tests";
-        mTool = tool.string();
+        mTool = testlib::builtProgram("ztscript");
+        if (mTool.empty()) GTEST_SKIP() << "the ztscript tool is not built beside the unit tests";
         dir.write("s.ztscr", "scrdef f(in<unknownptr> o)\n"
                              "  obj_set<double>(o, \"total\", \"60\");\n"
                              "  obj_setlabel(o, \"total\", \"Total\");\n"
@@ -712,15 +706,8 @@ protected:
     }
 
     // Runs the tool in folder (default: the temporary folder).
-    toolRun run(const std::string& args, const std::string& folder = std::string()) {
-        const std::string command = "cd '" + (folder.empty() ? dir.path : folder) + "' && '" + mTool + "' " + args +
-                                    " >'" + dir.path + ".out' 2>'" + dir.path + ".err' </dev/null";
-        toolRun r;
-        const int status = std::system(command.c_str());
-        r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        r.out = readFile(dir.path + ".out");
-        r.err = readFile(dir.path + ".err");
-        return r;
+    toolRun run(const std::vector<std::string>& args, const std::string& folder = std::string()) {
+        return testlib::runProgram(mTool, args, folder.empty() ? dir.path : folder);
     }
 
     std::string mTool;
@@ -729,7 +716,7 @@ protected:
 
 TEST_F(DemoHostTool, RunPassesObjectsDumpsAndSavesThem) {
     const std::string original = readFile(dir.path + "o.json");
-    toolRun r = run("run s.ztscr f @o.json --dump-objects");
+    toolRun r = run({"run", "s.ztscr", "f", "@o.json", "--dump-objects"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.err, "message error E1: Too much\n");
     ASSERT_EQ(r.out.rfind("60\n[", 0), 0u) << r.out;
@@ -742,13 +729,13 @@ TEST_F(DemoHostTool, RunPassesObjectsDumpsAndSavesThem) {
     EXPECT_EQ(dumped[0]["relations"]["sub"]["fields"]["a"], 1);
     EXPECT_EQ(readFile(dir.path + "o.json"), original); // not saved without --save
 
-    r = run("run s.ztscr f @o.json --save");
+    r = run({"run", "s.ztscr", "f", "@o.json", "--save"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out, "60\n");
     EXPECT_EQ(json::parse(readFile(dir.path + "o.json")), json::parse(R"({"name": "x", "total": 60, "sub": {"a": 1}})"));
 
     // A failed script saves nothing; the dump still shows what it changed.
-    r = run("run s.ztscr fails @o.json --save --dump-objects");
+    r = run({"run", "s.ztscr", "fails", "@o.json", "--save", "--dump-objects"});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find("stop"), std::string::npos) << r.err;
     EXPECT_EQ(json::parse(r.out)[0]["fields"]["name"], "changed");
@@ -756,17 +743,17 @@ TEST_F(DemoHostTool, RunPassesObjectsDumpsAndSavesThem) {
 }
 
 TEST_F(DemoHostTool, ObjectArgumentsThatCannotBeLoaded) {
-    toolRun r = run("run s.ztscr f @missing.json");
+    toolRun r = run({"run", "s.ztscr", "f", "@missing.json"});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.err, "error: cannot load the host object \"missing.json\": cannot read the file\n");
     EXPECT_EQ(r.out, "");
     dir.write("bad.json", "{\"a\": [1, {}]}");
-    r = run("run s.ztscr f @bad.json");
+    r = run({"run", "s.ztscr", "f", "@bad.json"});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find("member \"a\""), std::string::npos) << r.err;
     // "@@" still passes a text.
     dir.write("t.ztscr", "scrdef echo(in<string> s)\n  return(s)\n");
-    r = run("run t.ztscr echo @@o.json");
+    r = run({"run", "t.ztscr", "echo", "@@o.json"});
     EXPECT_EQ(r.out, "@o.json\n");
 }
 
@@ -779,7 +766,7 @@ TEST_F(DemoHostTool, TestCommentsFindObjectsBesideTheTestFile) {
                              "  return(obj_get(o, \"total\"))\n");
     dir.write("sub/o.json", R"({"total": 0})");
     // Run from another folder; each test gets the object fresh from the file, and nothing is saved.
-    toolRun r = run("test '" + dir.path + "sub/t.ztscr'", "/");
+    toolRun r = run({"test", dir.path + "sub/t.ztscr"}, fs::path(dir.path).root_path().string());
     EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
     EXPECT_NE(r.out.find("3 passed, 0 failed"), std::string::npos) << r.out;
     EXPECT_EQ(r.err, "");
@@ -788,17 +775,17 @@ TEST_F(DemoHostTool, TestCommentsFindObjectsBesideTheTestFile) {
 
 TEST_F(DemoHostTool, StringsAndLanguageOptions) {
     dir.write("cat/strings.de.txt", "E1=Viel zu viel\n");
-    toolRun r = run("run --strings cat --lang de s.ztscr f @o.json");
+    toolRun r = run({"run", "--strings", "cat", "--lang", "de", "s.ztscr", "f", "@o.json"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.err, "message error E1: Viel zu viel\n");
-    r = run("run --strings cat --lang fr s.ztscr f @o.json");
+    r = run({"run", "--strings", "cat", "--lang", "fr", "s.ztscr", "f", "@o.json"});
     EXPECT_EQ(r.err, "message error E1: Too much\n");
 
     dir.write("l.ztscr", "// test f() -> Viel zu viel\n"
                          "scrdef f()\n  return(locstring_getstring(locstring(\"E1\", \"Too much\")))\n");
-    r = run("test --strings cat --lang de l.ztscr");
+    r = run({"test", "--strings", "cat", "--lang", "de", "l.ztscr"});
     EXPECT_EQ(r.exitCode, 0) << r.out;
-    r = run("test l.ztscr");
+    r = run({"test", "l.ztscr"});
     EXPECT_EQ(r.exitCode, 1) << r.out;
 }
 

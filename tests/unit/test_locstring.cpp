@@ -114,20 +114,19 @@ TEST_F(Catalogues, LanguageFromTheEnvironment) {
         return v ? std::optional<std::string>(v) : std::nullopt;
     };
     const auto all = saved("LC_ALL"), messages = saved("LC_MESSAGES"), lang = saved("LANG");
-    ::unsetenv("LC_ALL");
-    ::unsetenv("LC_MESSAGES");
-    ::setenv("LANG", "nl_NL.UTF-8", 1);
+    testlib::setEnv("LC_ALL", nullptr);
+    testlib::setEnv("LC_MESSAGES", nullptr);
+    testlib::setEnv("LANG", "nl_NL.UTF-8");
     zt::setLanguage(zt::string());
     EXPECT_EQ(zt::currentLanguage(), u"nl");
-    ::setenv("LC_ALL", "it_IT", 1);
+    testlib::setEnv("LC_ALL", "it_IT");
     zt::setLanguage(zt::string());
     EXPECT_EQ(zt::currentLanguage(), u"it");
     // The host's language wins over the environment.
     zt::setLanguage(u"sv");
     EXPECT_EQ(zt::currentLanguage(), u"sv");
     auto restore = [](const char* name, const std::optional<std::string>& v) {
-        if (v) ::setenv(name, v->c_str(), 1);
-        else ::unsetenv(name);
+        testlib::setEnv(name, v ? v->c_str() : nullptr);
     };
     restore("LC_ALL", all);
     restore("LC_MESSAGES", messages);

@@ -14,6 +14,7 @@
 #include <ztscript.h>
 
 #include <atomic>
+#include <filesystem>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -50,6 +51,9 @@ std::vector<std::string> refusedReports(const zt::string& text);
 // UTF-8 text of an exception chain, one message per line.
 std::string chainText(const zt::exception& e);
 
+// A file-system path from UTF-8 text (Windows reads narrow paths in its ANSI code page).
+std::filesystem::path pathOf(const std::string& utf8);
+
 // A unique temporary folder removed at the end of the test.
 struct tempDir {
     tempDir();
@@ -57,6 +61,24 @@ struct tempDir {
     std::string path;
     void write(const std::string& name, const std::string& content) const;
 };
+
+// A program run to its end, with what it wrote.
+struct programRun {
+    int exitCode = -1; // -1 also when it could not be started
+    std::string out;
+    std::string err;
+};
+
+// Runs program (a path) in folder with the arguments, each passed as one argument whatever it
+// holds; standard input is empty, standard output and error are captured.
+programRun runProgram(const std::string& program, const std::vector<std::string>& args, const std::string& folder);
+
+// A program built beside the unit tests ("ztscript", "zthelper"), with the platform's suffix;
+// empty when it is not there.
+std::string builtProgram(const std::string& name);
+
+// Sets (or, with a null value, removes) an environment variable of this process.
+void setEnv(const char* name, const char* value);
 
 } // namespace testlib
 

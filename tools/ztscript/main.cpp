@@ -5,11 +5,13 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <iostream>
 
 #include <ztlocal.h>
+#include <ztsystem.h>
 
 #ifndef ZTSCRIPT_TOOL_VERSION
 #define ZTSCRIPT_TOOL_VERSION "0.0.0"
@@ -185,7 +187,10 @@ int scrambleCommand(const std::string& in, const std::string& out) {
 } // namespace
 
 int main(int argc, char** argv) {
+    zt::useUtf8Output();
     CLI::App app{"ztscript: run, check, scramble and test ztScript files"};
+    // "/path" is a file name here, never an option, on every platform.
+    app.allow_windows_style_options(false);
     app.set_version_flag("--version", std::string("ztscript ") + ZTSCRIPT_TOOL_VERSION);
     app.require_subcommand(1);
 
@@ -234,7 +239,11 @@ int main(int argc, char** argv) {
     addLocalOptions(testCmd, testLocal);
 
     try {
-        app.parse(argc, argv);
+        std::vector<std::string> arguments = zt::commandLineArguments(argc, argv);
+        // CLI11 takes the arguments in reverse order, without the program's name.
+        std::reverse(arguments.begin(), arguments.end());
+        arguments.pop_back();
+        app.parse(arguments);
     } catch (const CLI::ParseError& e) {
         const int code = app.exit(e);
         return code == 0 ? exitOk : exitUsage;

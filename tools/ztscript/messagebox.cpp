@@ -4,20 +4,11 @@
 #include "tool.h"
 
 #include <ztplatform.h>
+#include <ztsystem.h>
 
 #include <cstdio>
 #include <iostream>
 #include <string>
-
-#if defined(_WIN32)
-#include <io.h>
-#define ZT_ISATTY _isatty
-#define ZT_FILENO _fileno
-#else
-#include <unistd.h>
-#define ZT_ISATTY isatty
-#define ZT_FILENO fileno
-#endif
 
 namespace ztscript_tool {
 
@@ -51,7 +42,7 @@ int answerBox(zt::HWND, const zt::string& text, const zt::string& caption, unsig
         std::cerr << "messagebox: " << shown << " -> " << zt::messageBoxAnswerName(answer).toUtf8() << "\n";
         return answer;
     }
-    if (gInteractive && ZT_ISATTY(ZT_FILENO(stdin))) {
+    if (gInteractive && zt::isTerminal(stdin)) {
         for (;;) {
             std::cerr << "messagebox: " << shown << "? " << std::flush;
             std::string line;

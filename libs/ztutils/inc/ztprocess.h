@@ -17,9 +17,10 @@ using HMODULE = void*;
 // Start flags of startProcess.
 //
 // SP_WAIT: startProcess returns only after the program ended; its exit code is then known.
-// SP_NOWINDOW: the program shows nothing: its standard input, output and error are /dev/null.
-// SP_DETACHED: the program runs in a session of its own, away from the caller's terminal and
-//   its signals (POSIX_SPAWN_SETSID).
+// SP_NOWINDOW: the program shows nothing: no window (Windows), and its standard input, output
+//   and error are the null device.
+// SP_DETACHED: the program runs away from the caller's terminal and its signals: in a session of
+//   its own (POSIX_SPAWN_SETSID), or without the caller's console and Ctrl+C (Windows).
 // The script flag "w" is SP_WAIT, "h" is SP_DETACHED | SP_NOWINDOW (0x2008).
 // Every program starts with an empty signal mask and the caller's environment.
 constexpr unsigned SP_WAIT = 0x0002;

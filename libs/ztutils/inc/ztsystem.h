@@ -6,7 +6,10 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
 #include <mutex>
+#include <string>
+#include <vector>
 
 namespace zt {
 
@@ -39,5 +42,16 @@ ZTUTILS_API std::string stringToAnsi(const string& text, char substitute = '?');
 // 0 on failure.
 ZTUTILS_API int MultiByteToWideChar(unsigned codePage, unsigned long flags, const char* src, int srcLength,
                                     char16_t* dst, int dstLength);
+
+// The program's arguments as UTF-8 texts, the program's name first. Windows hands argv over in
+// the ANSI code page, so there they are read from the UTF-16 command line instead.
+ZTUTILS_API std::vector<std::string> commandLineArguments(int argc, char** argv);
+
+// Makes standard output and error take UTF-8 and write line ends as they are (Windows: the
+// console's output code page becomes UTF-8 and the streams binary); nothing to do elsewhere.
+ZTUTILS_API void useUtf8Output();
+
+// Whether the stream is a terminal, where a user may be asked.
+ZTUTILS_API bool isTerminal(std::FILE* stream);
 
 } // namespace zt

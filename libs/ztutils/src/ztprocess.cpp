@@ -97,15 +97,24 @@ bool startProcess(const string& exe, const string& params, unsigned flags, unsig
     const std::wstring folder(workingDirectory.begin(), workingDirectory.end());
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
+    // Hidden: no window, and nothing to read from or write to (the null device), as on Linux.
+    HANDLE nowhere = INVALID_HANDLE_VALUE;
     if (flags & SP_NOWINDOW) {
-        startup.dwFlags = STARTF_USESHOWWINDOW;
+        SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+        nowhere = CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (nowhere == INVALID_HANDLE_VALUE) return false;
+        startup.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
         startup.wShowWindow = SW_HIDE;
+        startup.hStdInput = startup.hStdOutput = startup.hStdError = nowhere;
     }
+    // Detached: away from the caller's console and its Ctrl+C.
+    const DWORD creation = (flags & SP_DETACHED) ? DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP : 0;
     PROCESS_INFORMATION info{};
-    const DWORD creation = (flags & SP_DETACHED) ? CREATE_NO_WINDOW : 0;
-    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, creation, nullptr,
-                        folder.empty() ? nullptr : folder.c_str(), &startup, &info))
-        return false;
+    const BOOL started = CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, nowhere != INVALID_HANDLE_VALUE,
+                                        creation, nullptr, folder.empty() ? nullptr : folder.c_str(), &startup, &info);
+    if (nowhere != INVALID_HANDLE_VALUE) CloseHandle(nowhere);
+    if (!started) return false;
     if (flags & SP_WAIT) WaitForSingleObject(info.hProcess, INFINITE);
     if (processId) *processId = info.dwProcessId;
     if (threadHandle) *threadHandle = info.hThread;

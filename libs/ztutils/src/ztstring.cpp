@@ -1,7 +1,10 @@
 #include "ztstring.h"
 
+#if defined(_WIN32)
+#include "casetable.h"
+#else
 #include <unicode/uchar.h>
-#include <unicode/utf16.h>
+#endif
 
 #include <cctype>
 #include <cstdio>
@@ -124,33 +127,47 @@ string::string(const wchar_t* w) {
 string string::fromUtf8(std::string_view utf8) { return zt::fromUtf8(utf8); }
 std::string string::toUtf8() const { return zt::toUtf8(*this); }
 
-// Maps code points with a simple (one-to-one) mapping; a mapping that would change the
-// number of code units is not applied, so lengths and indices stay as they were.
-template <class Map>
-static void mapCase(std::u16string& s, Map map) {
+// Simple (one-to-one) case mapping of one code point: ICU's where it is available, else the
+// table generated from it, so that both platforms map alike.
+static char32_t lowerOf(char32_t c) {
+#if defined(_WIN32)
+    return casetable::lower(c);
+#else
+    return static_cast<char32_t>(u_tolower(static_cast<UChar32>(c)));
+#endif
+}
+
+static char32_t upperOf(char32_t c) {
+#if defined(_WIN32)
+    return casetable::upper(c);
+#else
+    return static_cast<char32_t>(u_toupper(static_cast<UChar32>(c)));
+#endif
+}
+
+// Maps code points with a simple mapping; a mapping that would change the number of code units
+// is not applied, so lengths and indices stay as they were.
+static void mapCase(std::u16string& s, char32_t (*map)(char32_t)) {
+    const bool lower = map == &lowerOf;
     for (size_t i = 0; i < s.size();) {
-        char16_t u = s[i];
+        const char16_t u = s[i];
         if (u < 0x80) {
-            if (map == &u_tolower) {
-                if (u >= 'A' && u <= 'Z') s[i] = static_cast<char16_t>(u + 32);
-            } else if (map == &u_toupper) {
-                if (u >= 'a' && u <= 'z') s[i] = static_cast<char16_t>(u - 32);
-            }
+            if (lower && u >= 'A' && u <= 'Z') s[i] = static_cast<char16_t>(u + 32);
+            else if (!lower && u >= 'a' && u <= 'z') s[i] = static_cast<char16_t>(u - 32);
             ++i;
             continue;
         }
-        UChar32 c;
-        size_t start = i;
-        U16_NEXT(s.data(), i, s.size(), c);
-        UChar32 m = map(c);
-        size_t oldLen = i - start;
-        size_t newLen = U16_LENGTH(m);
-        if (m == c || newLen != oldLen) continue;
-        if (newLen == 1) {
+        const size_t start = i++;
+        char32_t c = u;
+        if (u >= 0xD800 && u < 0xDC00 && i < s.size() && s[i] >= 0xDC00 && s[i] < 0xE000)
+            c = 0x10000 + ((char32_t(u) - 0xD800) << 10) + (s[i++] - 0xDC00);
+        const char32_t m = map(c);
+        if (m == c || (m >= 0x10000) != (c >= 0x10000)) continue;
+        if (m < 0x10000) {
             s[start] = static_cast<char16_t>(m);
         } else {
-            s[start] = U16_LEAD(m);
-            s[start + 1] = U16_TRAIL(m);
+            s[start] = static_cast<char16_t>(0xD800 + ((m - 0x10000) >> 10));
+            s[start + 1] = static_cast<char16_t>(0xDC00 + ((m - 0x10000) & 0x3FF));
         }
     }
 }
@@ -162,12 +179,12 @@ string string::lower() const {
 }
 
 string& string::toLower() {
-    mapCase(*this, &u_tolower);
+    mapCase(*this, &lowerOf);
     return *this;
 }
 
 string& string::toUpper() {
-    mapCase(*this, &u_toupper);
+    mapCase(*this, &upperOf);
     return *this;
 }
 

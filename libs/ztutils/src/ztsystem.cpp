@@ -8,9 +8,6 @@
 #include <thread>
 #include <unordered_map>
 
-#include <unicode/ucnv.h>
-#include <unicode/ustring.h>
-
 // Included after ztsystem.h: the system header defines CP_ACP as a macro.
 #if defined(_WIN32)
 #  ifndef WIN32_LEAN_AND_MEAN
@@ -20,9 +17,14 @@
 #    define NOMINMAX
 #  endif
 #  include <windows.h>
+#  include <shellapi.h>
+#  include <fcntl.h>
+#  include <io.h>
 #else
 #  include <sys/syscall.h>
 #  include <unistd.h>
+#  include <unicode/ucnv.h>
+#  include <unicode/ustring.h>
 #endif
 
 namespace zt {
@@ -49,6 +51,21 @@ constexpr unsigned long kErrorOnInvalidChars = 0x08; // MB_ERR_INVALID_CHARS
 // Windows-1252 byte -> UTF-16 code unit. Every byte has a mapping: the five bytes the code
 // page leaves undefined (0x81, 0x8D, 0x8F, 0x90, 0x9D) stand for the C1 control of the same
 // value, and so does any byte the converter cannot handle.
+#if defined(_WIN32)
+const std::array<char16_t, 256>& ansiTable() {
+    static const std::array<char16_t, 256> table = [] {
+        std::array<char16_t, 256> t{};
+        for (unsigned b = 0; b < 256; ++b) {
+            const char byte = static_cast<char>(b);
+            wchar_t out[2];
+            const int n = ::MultiByteToWideChar(kCodePageAnsi, MB_ERR_INVALID_CHARS, &byte, 1, out, 2);
+            t[b] = n == 1 ? static_cast<char16_t>(out[0]) : static_cast<char16_t>(b);
+        }
+        return t;
+    }();
+    return table;
+}
+#else
 const std::array<char16_t, 256>& ansiTable() {
     static const std::array<char16_t, 256> table = [] {
         std::array<char16_t, 256> t{};
@@ -76,6 +93,7 @@ const std::array<char16_t, 256>& ansiTable() {
     }();
     return table;
 }
+#endif
 
 // UTF-16 code unit -> Windows-1252 byte for every character the table produces.
 const std::unordered_map<char16_t, char>& ansiReverse() {
@@ -88,6 +106,20 @@ const std::unordered_map<char16_t, char>& ansiReverse() {
     return reverse;
 }
 
+#if defined(_WIN32)
+bool utf8ToUtf16(const char* src, size_t length, bool strict, std::u16string& out) {
+    out.clear();
+    if (length == 0) return true;
+    if (length > static_cast<size_t>(INT_MAX)) return false;
+    const DWORD flags = strict ? MB_ERR_INVALID_CHARS : 0;
+    const int srcLength = static_cast<int>(length);
+    const int needed = ::MultiByteToWideChar(CP_UTF8, flags, src, srcLength, nullptr, 0);
+    if (needed <= 0) return false;
+    out.assign(static_cast<size_t>(needed), u'\0');
+    return ::MultiByteToWideChar(CP_UTF8, flags, src, srcLength, reinterpret_cast<wchar_t*>(out.data()), needed) ==
+           needed;
+}
+#else
 bool utf8ToUtf16(const char* src, size_t length, bool strict, std::u16string& out) {
     if (length > static_cast<size_t>(INT32_MAX)) return false;
     UErrorCode status = U_ZERO_ERROR;
@@ -109,6 +141,7 @@ bool utf8ToUtf16(const char* src, size_t length, bool strict, std::u16string& ou
     // A full destination without room for a terminator only raises a warning.
     return U_SUCCESS(status);
 }
+#endif
 
 } // namespace
 
@@ -164,6 +197,38 @@ int MultiByteToWideChar(unsigned codePage, unsigned long flags, const char* src,
     if (count > dstLength) return 0;
     std::memcpy(dst, out.data(), out.size() * sizeof(char16_t));
     return count;
+}
+
+std::vector<std::string> commandLineArguments(int argc, char** argv) {
+    std::vector<std::string> args;
+#if defined(_WIN32)
+    int count = 0;
+    if (wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &count)) {
+        for (int i = 0; i < count; ++i) args.push_back(toUtf8(reinterpret_cast<const char16_t*>(wide[i])));
+        ::LocalFree(wide);
+        return args;
+    }
+#endif
+    for (int i = 0; i < argc; ++i) args.emplace_back(argv[i]);
+    return args;
+}
+
+void useUtf8Output() {
+#if defined(_WIN32)
+    ::SetConsoleOutputCP(CP_UTF8);
+    std::fflush(stdout);
+    std::fflush(stderr);
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+#endif
+}
+
+bool isTerminal(std::FILE* stream) {
+#if defined(_WIN32)
+    return _isatty(_fileno(stream)) != 0;
+#else
+    return ::isatty(::fileno(stream)) != 0;
+#endif
 }
 
 } // namespace zt
