@@ -178,10 +178,12 @@ bool toNumber(const zt::genericValue& v, zt::genericValue& out) {
 }
 
 // A value as JSON. loaded is the kind the field had in its file: a whole floating value of a
-// field that was an integer is written as an integer again.
+// field that was an integer is written as an integer again. Values nested too deeply for the
+// stack throw zt::valueNestingException.
 json toJson(const zt::genericValue& v, jsonKind loaded) {
     if (v.isEmpty()) return nullptr;
     if (const auto* a = v.constPtrTo<valueArray>()) {
+        zt::checkValueNesting(u"write as JSON");
         json array = json::array();
         for (const zt::genericValue& e : *a) array.push_back(toJson(e, jsonKind::none));
         return array;
@@ -232,6 +234,18 @@ zt::genericValue scalarValue(const json& j, jsonKind& kind) {
 }
 
 bool isScalar(const json& j) { return !j.is_object() && !j.is_array(); }
+
+// What dump shows for a value or a relation nested too deeply to be shown.
+const char* const kTooDeep = "<nested too deeply>";
+
+// A value as dump shows it: as toJson, or kTooDeep.
+json shownJson(const zt::genericValue& v, jsonKind loaded) {
+    try {
+        return toJson(v, loaded);
+    } catch (const zt::valueNestingException&) {
+        return kTooDeep;
+    }
+}
 
 class demoObject final : public demoBase,
                          public fieldaccess,
@@ -601,11 +615,12 @@ json demoObject::dump(std::vector<const demoObject*>& path) const {
         const demoObject* o = demoObjectOf(p.get());
         if (!o) return "<object>";
         if (std::find(path.begin(), path.end(), o) != path.end()) return "<cycle>";
+        if (zt::stackIsShort()) return kTooDeep;
         return o->dump(path);
     };
     for (const member& m : mMembers) {
         switch (m.kind) {
-        case memberKind::field: fields[m.name.toUtf8()] = toJson(m.value, m.loaded); break;
+        case memberKind::field: fields[m.name.toUtf8()] = shownJson(m.value, m.loaded); break;
         case memberKind::relation: relations[m.name.toUtf8()] = related(m.current); break;
         case memberKind::collection: {
             json list = json::array();
@@ -621,10 +636,11 @@ json demoObject::dump(std::vector<const demoObject*>& path) const {
         properties[p.name.toUtf8()] = {{"label", p.label.toUtf8()}, {"enabled", !p.disabled}, {"constant", p.constant}};
         if (p.restriction) {
             // The condition has no text form: shown is whether the field's value meets it.
-            zt::genericValue value;
+            static const zt::genericValue none;
+            const zt::genericValue* value = &none;
             for (const member& m : mMembers)
-                if (m.name == p.name && m.kind == memberKind::field) value = m.value;
-            restrictions[p.name.toUtf8()] = {{"valid", p.restriction->isTrue(value)}};
+                if (m.name == p.name && m.kind == memberKind::field) value = &m.value;
+            restrictions[p.name.toUtf8()] = {{"valid", p.restriction->isTrue(*value)}};
         }
     }
     json messages = json::array();
@@ -646,7 +662,7 @@ json demoObject::dump(std::vector<const demoObject*>& path) const {
         json transient = json::object();
         for (const auto& [name, object] : mTransient) {
             const zt::genericValue* v = zt::ifimpl::wrappedValue(object.get());
-            transient[name.toUtf8()] = v ? toJson(*v, jsonKind::none) : json("<object>");
+            transient[name.toUtf8()] = v ? shownJson(*v, jsonKind::none) : json("<object>");
         }
         out["transient"] = std::move(transient);
     }
@@ -736,23 +752,39 @@ std::string inlineText(const json& j) {
     return out;
 }
 
-void formatInto(std::string& out, const json& j, int depth) {
-    const std::string one = inlineText(j);
-    if (!one.empty()) {
-        out += one;
-        return;
+// Keeps its open objects and arrays in a list rather than recursing: a field's value may nest
+// as deeply as the stack of the walk that made the JSON allowed.
+void formatInto(std::string& out, const json& value) {
+    struct level {
+        const json* j;
+        json::const_iterator next;
+    };
+    std::vector<level> open;
+    auto start = [&](const json& j) {
+        const std::string one = inlineText(j);
+        if (!one.empty()) {
+            out += one;
+            return;
+        }
+        out += j.is_object() ? "{\n" : "[\n";
+        open.push_back({&j, j.begin()}); // not inline: holds at least one member
+    };
+    start(value);
+    while (!open.empty()) {
+        level& l = open.back();
+        const std::size_t depth = open.size() - 1;
+        if (l.next == l.j->end()) {
+            out += "\n" + std::string(2 * depth, ' ') + (l.j->is_object() ? "}" : "]");
+            open.pop_back();
+            continue;
+        }
+        if (l.next != l.j->begin()) out += ",\n";
+        out += std::string(2 * (depth + 1), ' ');
+        if (l.j->is_object()) out += scalarText(json(l.next.key())) + ": ";
+        const json& member = *l.next;
+        ++l.next;
+        start(member);
     }
-    const std::string inner(2 * (depth + 1), ' ');
-    out += j.is_object() ? "{\n" : "[\n";
-    bool first = true;
-    for (auto it = j.begin(); it != j.end(); ++it) {
-        if (!first) out += ",\n";
-        first = false;
-        out += inner;
-        if (j.is_object()) out += scalarText(json(it.key())) + ": ";
-        formatInto(out, *it, depth + 1);
-    }
-    out += "\n" + std::string(2 * depth, ' ') + (j.is_object() ? "}" : "]");
 }
 
 zt::genericValue referenceTo(const unknownptr& object) {
@@ -813,8 +845,8 @@ json demoHost::dump() const {
         std::vector<const demoObject*> path;
         json entry = json::object();
         entry["file"] = f.name;
-        const json state = demoObjectOf(f.object.get())->dump(path);
-        for (const auto& [key, value] : state.items()) entry[key] = value;
+        json state = demoObjectOf(f.object.get())->dump(path);
+        for (auto it = state.begin(); it != state.end(); ++it) entry[it.key()] = std::move(it.value());
         out.push_back(std::move(entry));
     }
     return out;
@@ -859,7 +891,7 @@ json demoHost::savedForm(const zt::genericValue& reference) {
 
 std::string demoHost::format(const json& value) {
     std::string out;
-    formatInto(out, value, 0);
+    formatInto(out, value);
     out += '\n';
     return out;
 }

@@ -72,7 +72,8 @@ public:
     // The objects of the loaded files in load order: each with "file" (as passed to load),
     // "fields", "properties", "restrictions", "messages", "relations" (current relations,
     // recursively; a relation back to an object being shown gives "<cycle>", another host's
-    // object "<object>", none null), and "events" and "transient" when there are any.
+    // object "<object>", none null), and "events" and "transient" when there are any. A value
+    // or relation nested too deeply for the thread's stack shows as "<nested too deeply>".
     json dump() const;
     // The state of one object as dump shows it (no "file"); null when it is no demo object.
     static json dumpObject(const zt::genericValue& reference);

@@ -76,7 +76,8 @@ ZTSCRIPT_API std::uint32_t parseFieldType(const zt::string& typeName);
 // for the engine's other native types ("uint64", "map", ...); "void" for an empty value.
 ZTSCRIPT_API zt::string scriptTypeNameOf(const genericValue& value);
 // The text form of a value as the command-line tool shows it: arrays as "[a, b]" with empty
-// elements as "null"; false when the value has no text form.
+// elements as "null"; false when the value has no text form. Values nested too deeply for the
+// thread's stack throw zt::valueNestingException.
 ZTSCRIPT_API bool valueToDisplayText(const genericValue& value, zt::string& text);
 // Lets a statement library name its native types for scriptTypeNameOf.
 ZTSCRIPT_API void registerScriptTypeName(const std::type_info& type, const zt::string& name);

@@ -163,7 +163,8 @@ zt::logger& execLogger() {
 
 // Nesting of statement execution and of statement parsing on this thread. Both are bounded, so
 // that endless recursion or a very deep statement tree ends with an error instead of exhausting
-// the stack (the limits fit the default 8 MB stack, also in sanitizer builds).
+// the stack: by these counts (which fit the default 8 MB stack, also in sanitizer builds) and,
+// on smaller stacks, by the stack that is left (zt::stackIsShort), with the same error.
 constexpr int kMaxExecNesting = 2000;
 constexpr int kMaxParseNesting = 500;
 #if defined(__GNUC__) || defined(__clang__)
@@ -243,7 +244,7 @@ decltype(auto) statement::guarded(F&& body) const {
     static zt::logger& log = execLogger();
     try {
         nestingGuard nesting(gExecNesting);
-        if (gExecNesting > kMaxExecNesting)
+        if (gExecNesting > kMaxExecNesting || zt::stackIsShort())
             throw exceptionDetail(zt::string::format(u"statements nested deeper than %d levels", kMaxExecNesting));
         if (gBudget) gBudget->step();
         if (log.isEnabled(zt::logLevel::trace))
@@ -807,7 +808,7 @@ statement* statementParser::createStatementFrom(const zt::string& text, int flag
 
 statement* statementParser::createStatementAt(const zt::string& text, int flags, size_t offset) {
     nestingGuard nesting(gParseNesting);
-    if (gParseNesting > kMaxParseNesting) {
+    if (gParseNesting > kMaxParseNesting || zt::stackIsShort()) {
         const unexpectedErrorException tooDeep(u"statements nested deeper than %d levels", kMaxParseNesting);
         throw errParsingException(text.size() >= 128 ? zt::string(text.substr(0, 122) + u" ...") : text, &tooDeep);
     }

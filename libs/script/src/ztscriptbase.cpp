@@ -77,6 +77,7 @@ zt::string scriptTypeNameOf(const genericValue& value) {
 namespace {
 template <class Map>
 bool mapText(const Map& m, zt::string& text) {
+    zt::checkValueNesting(u"show as text");
     text = u"{";
     bool first = true;
     for (const auto& [k, v] : m) {
@@ -99,6 +100,7 @@ bool valueToDisplayText(const genericValue& value, zt::string& text) {
         return true;
     }
     if (auto* arr = value.constPtrTo<std::vector<genericValue>>()) {
+        zt::checkValueNesting(u"show as text");
         text = u"[";
         for (size_t i = 0; i < arr->size(); ++i) {
             if (i) text += u", ";

@@ -150,6 +150,14 @@ public:
     ZT_EXCEPTION_CLONE(readFileException)
 };
 
+// Values (arrays and maps of values) nested so deeply that walking them would overrun the
+// thread's stack. action names the walk: "copy", "show as text", ...
+class ZTUTILS_API valueNestingException : public exception {
+public:
+    explicit valueNestingException(const string& action, const exception* inner = nullptr);
+    ZT_EXCEPTION_CLONE(valueNestingException)
+};
+
 // Assertion reports for broken invariants and rejected statement arguments.
 using assertReporter = std::function<void(const string& text)>;
 // Installs a reporter and returns the previous one. The default writes

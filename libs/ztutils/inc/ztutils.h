@@ -7,6 +7,7 @@
 #include "ztfile.h"
 #include "ztlocal.h"
 #include "ztlog.h"
+#include "ztstack.h"
 #include "ztstring.h"
 #include "ztsystem.h"
 #include "zttypes.h"

@@ -3,12 +3,14 @@
 #pragma once
 
 #include "ztexport.h"
+#include "ztstack.h"
 #include "ztstring.h"
 #include "zttypes.h"
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <typeinfo>
 #include <utility>
@@ -87,6 +89,26 @@ ZTUTILS_API string toText(float v);
 // ---------------------------------------------------------------------------------------------
 // genericValue
 
+class genericValue;
+
+// Containers whose elements are values again (arrays and maps of scripts). Walks over such a
+// value recurse once per level of nesting, so they check the stack before each level.
+template <class T>
+struct nestsValues : std::false_type {};
+template <class A>
+struct nestsValues<std::vector<genericValue, A>> : std::true_type {};
+template <class K, class C, class A>
+struct nestsValues<std::map<K, genericValue, C, A>> : std::true_type {};
+
+// Throws valueNestingException (ztexception.h) for the walk named action.
+[[noreturn]] ZTUTILS_API void throwValueNesting(const char16_t* action);
+
+// Called by a walk over nested values before each level: fails with valueNestingException when
+// the stack is running short.
+inline void checkValueNesting(const char16_t* action) {
+    if (stackIsShort()) throwValueNesting(action);
+}
+
 class ZTUTILS_API genericValue {
 public:
     class ZTUTILS_API holderbase {
@@ -99,6 +121,10 @@ public:
         virtual void* valuePtr() = 0;
         virtual const void* constValuePtr() const = 0;
         virtual bool isReference() const = 0;
+        // Whether this holder owns a container of values (see nestsValues).
+        virtual bool nestsValues() const noexcept { return false; }
+        // Moves the elements of an owned container that are containers themselves to out.
+        virtual void takeNested(std::vector<genericValue>& out) { (void)out; }
 
         // Pooled storage for holders.
         static void* allocate(std::size_t size);
@@ -160,10 +186,21 @@ public:
     public:
         explicit valueholder(const T& v) : mValue(v) {}
         explicit valueholder(T&& v) : mValue(std::move(v)) {}
-        holderbase* clone() const override { return new valueholder<T>(mValue); }
+        ~valueholder() override {
+            if constexpr (zt::nestsValues<T>::value) dismantle(mValue);
+        }
+        // Copying nested containers recurses once per level (through the elements' clone).
+        holderbase* clone() const override {
+            if constexpr (zt::nestsValues<T>::value) checkValueNesting(u"copy");
+            return new valueholder<T>(mValue);
+        }
         void* valuePtr() override { return &mValue; }
         const void* constValuePtr() const override { return &mValue; }
         bool isReference() const override { return false; }
+        bool nestsValues() const noexcept override { return zt::nestsValues<T>::value; }
+        void takeNested(std::vector<genericValue>& out) override {
+            if constexpr (zt::nestsValues<T>::value) moveNested(mValue, out);
+        }
         T* ptr() override { return &mValue; }
         const T* constPtr() const override { return &mValue; }
         void set(const T& v) override {
@@ -313,6 +350,38 @@ public:
     }
 
 private:
+    static genericValue& valueOf(genericValue& element) noexcept { return element; }
+    template <class K>
+    static genericValue& valueOf(std::pair<const K, genericValue>& element) noexcept {
+        return element.second;
+    }
+
+    // Moves the elements of c that own containers of values to out.
+    template <class C>
+    static void moveNested(C& c, std::vector<genericValue>& out) {
+        for (auto& element : c) {
+            genericValue& v = valueOf(element);
+            if (v.mpHolder && v.mpHolder->nestsValues()) out.push_back(std::move(v));
+        }
+    }
+
+    // Destroying nested containers would recurse once per level: the nested ones are taken out
+    // and destroyed one after the other, each after its own nested ones were taken out.
+    template <class C>
+    static void dismantle(C& c) noexcept {
+        std::vector<genericValue> pending; // allocates only when something is nested
+        try {
+            moveNested(c, pending);
+            while (!pending.empty()) {
+                genericValue last(std::move(pending.back()));
+                pending.pop_back();
+                last.mpHolder->takeNested(pending);
+            }
+        } catch (...) {
+            // no memory for the list: what is left in it goes the recursive way
+        }
+    }
+
     holderbase* mpHolder = nullptr;
 };
 

@@ -1,5 +1,7 @@
 #include "ztcondition.h"
 
+#include "ztstack.h"
+
 #include <charconv>
 #include <cmath>
 #include <string>
@@ -300,6 +302,8 @@ public:
     }
 
 private:
+    // Nesting of parentheses and "not"; the stack that is left bounds it as well (a level of
+    // parentheses takes four frames).
     static constexpr int kMaxDepth = 100;
 
     const token& peek() const { return mTokens[mPos]; }
@@ -307,7 +311,7 @@ private:
     bool isWord(const char16_t* w) const { return peek().kind == token::word && peek().name == w; }
 
     nodePtr parseOr() {
-        if (++mDepth > kMaxDepth) return nullptr;
+        if (++mDepth > kMaxDepth || zt::stackIsShort()) return nullptr;
         std::vector<nodePtr> parts;
         for (;;) {
             nodePtr p = parseAnd();
@@ -337,7 +341,7 @@ private:
     nodePtr parseUnary() {
         if (isWord(u"not")) {
             next();
-            if (++mDepth > kMaxDepth) return nullptr;
+            if (++mDepth > kMaxDepth || zt::stackIsShort()) return nullptr;
             nodePtr inner = parseUnary();
             --mDepth;
             if (!inner) return nullptr;

@@ -115,6 +115,15 @@ fileNotFoundException::fileNotFoundException(const string& file, const exception
 readFileException::readFileException(const string& file, const exception* inner)
     : fileException(fileMessage(u"Msg_EReadFile", u"Error reading file [File]", file), inner) {}
 
+valueNestingException::valueNestingException(const string& action, const exception* inner)
+    : exception(
+          [&] {
+              locString s(u"Msg_EValueNesting", u"Values nested too deeply to [Action]");
+              s.params().set(u"Action", action);
+              return s;
+          }(),
+          inner) {}
+
 namespace {
 std::mutex gAssertLock;
 assertReporter gReporter;

@@ -1,5 +1,7 @@
 #include "ztvalue.h"
 
+#include "ztexception.h"
+
 #include <atomic>
 #include <charconv>
 #include <cstdint>
@@ -120,6 +122,8 @@ void genericValue::holderbase::deallocate(void* q) noexcept {
 }
 
 genericValue::holderbase::~holderbase() = default;
+
+void throwValueNesting(const char16_t* action) { throw valueNestingException(action); }
 
 // ---------------------------------------------------------------------------------------------
 // Text forms
