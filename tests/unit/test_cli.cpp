@@ -102,7 +102,7 @@ TEST(TestComment, MalformedTestCommentsAreReported) {
         {"// test f(a) -> x", "quoted text or null"},
         {"// test f(\"a) -> x", "no closing quotation mark"},
         {"// test f(\"a\\q\") -> x", "unknown escape \\q"},
-        {"// test f() = x", "\"->\", \"=>\" or \"!>\" expected"},
+        {"// test f() = x", "\"->\", \"=>\", \"!>\" or \"/>\" expected"},
         {"// test f() => 5", "TYPE: TEXT"},
         {"// test f() => : 5", "type name is missing"},
         {"// test a$b() -> x", "may not contain \"$\""},
@@ -185,7 +185,7 @@ TEST_F(Tool, RunReportsTheErrorChain) {
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.out, "");
     // The failing statement's place first, then the chain.
-    EXPECT_EQ(r.err, "./s.ztscr:8:4: Disk full\n"
+    EXPECT_EQ(r.err, testlib::native("./s.ztscr") + ":8:4: Disk full\n"
                      "error: Error executing script \"fail\"\n"
                      "  caused by: Error executing script \"throwerror(text)\"\n"
                      "  caused by: Disk full\n");
@@ -203,8 +203,8 @@ TEST_F(Tool, RunReportsTheErrorChain) {
     dir.write("bad.ztscr", "scrdef f()\n  if(\"1\")\n");
     r = run({"run", "bad", "f"});
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.err, "assertion: _if::createFrom: number of parameters < 2\n"
-                     "./bad.ztscr:2:3: the script could not be built (see the assertion above)\n"
+    EXPECT_EQ(r.err, "assertion: _if::createFrom: number of parameters < 2\n" + testlib::native("./bad.ztscr") +
+                         ":2:3: the script could not be built (see the assertion above)\n"
                      "error: the script could not be built (see the assertion above)\n");
 }
 

@@ -112,7 +112,7 @@ tempDir::tempDir() {
     std::random_device rd;
     auto base = std::filesystem::temp_directory_path() / ("zt_unit_" + std::to_string(rd()) + std::to_string(rd()));
     std::filesystem::create_directories(base);
-    path = base.string() + "/";
+    path = base.string() + static_cast<char>(std::filesystem::path::preferred_separator);
 }
 
 tempDir::~tempDir() {

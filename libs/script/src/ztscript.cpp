@@ -729,13 +729,15 @@ struct parseFrame {
     size_t cursor; // where to look for the next nested text
 };
 thread_local const sourceMap* gSourceMap = nullptr;
-thread_local std::vector<parseFrame> gParseFrames;
-thread_local sourcePosition gLastParseFailure;
+struct parseFramesTag;
+struct lastParseFailureTag;
+std::vector<parseFrame>& parseFrames() { return zt::threadOwned<std::vector<parseFrame>, parseFramesTag>(); }
+sourcePosition& lastParseFailure() { return zt::threadOwned<sourcePosition, lastParseFailureTag>(); }
 
 // Offset in the body of s, a trimmed text; lead is the number of blanks trimmed at its start.
 size_t bodyOffsetOf(const zt::string& s, size_t lead) {
-    if (gParseFrames.empty()) return lead; // the body itself
-    parseFrame& parent = gParseFrames.back();
+    if (parseFrames().empty()) return lead; // the body itself
+    parseFrame& parent = parseFrames().back();
     if (s.empty()) return parent.offset;
     size_t at = parent.text->find(s, parent.cursor);
     if (at == zt::string::npos) at = parent.text->find(s);
@@ -746,17 +748,17 @@ size_t bodyOffsetOf(const zt::string& s, size_t lead) {
 
 // Records the place of the innermost failing text, once per failure.
 void noteParseFailure(const sourcePosition& where) {
-    if (!gLastParseFailure.known()) gLastParseFailure = where;
+    if (!lastParseFailure().known()) lastParseFailure() = where;
 }
 
 // Keeps a text on the frame stack while its pieces are parsed.
 struct frameGuard {
     bool active;
     frameGuard(const zt::string* text, size_t offset) : active(gSourceMap != nullptr) {
-        if (active) gParseFrames.push_back({text, offset, 0});
+        if (active) parseFrames().push_back({text, offset, 0});
     }
     ~frameGuard() {
-        if (active) gParseFrames.pop_back();
+        if (active) parseFrames().pop_back();
     }
     frameGuard(const frameGuard&) = delete;
     frameGuard& operator=(const frameGuard&) = delete;
@@ -765,16 +767,16 @@ struct frameGuard {
 
 sourceScope::sourceScope(const sourceMap& map) : mpPrevious(gSourceMap) {
     gSourceMap = &map;
-    gParseFrames.clear();
-    gLastParseFailure = sourcePosition();
+    parseFrames().clear();
+    lastParseFailure() = sourcePosition();
 }
 
 sourceScope::~sourceScope() {
     gSourceMap = mpPrevious;
-    gParseFrames.clear();
+    parseFrames().clear();
 }
 
-sourcePosition lastParseFailurePosition() { return gLastParseFailure; }
+sourcePosition lastParseFailurePosition() { return lastParseFailure(); }
 
 statement* statementParser::createStatementFrom(const zt::string& text, int flags) {
     if (!gSourceMap) return createStatementAt(text, flags, 0);
@@ -1184,7 +1186,8 @@ constexpr size_t kMaxResolvedFiles = 4096;
 // The key of a (base path, file name) pair: the base path's length first, so that no two pairs
 // give the same key. Built in a buffer of the thread, to spare an allocation per call.
 const std::u16string& resolveKey(const zt::string& basePath, const zt::string& fileName) {
-    thread_local std::u16string key;
+    struct keyTag;
+    std::u16string& key = zt::threadOwned<std::u16string, keyTag>();
     const size_t n = basePath.size();
     key.clear();
     key += static_cast<char16_t>(n & 0xFFFF);
@@ -1341,7 +1344,8 @@ std::shared_ptr<const codeManager::loadedFunction> codeManager::loadFunction(con
 
     // 2./3. Cached and current? The names come lower-cased from parseCodeCall. An entry loaded
     // from this very file, unchanged since, is current without reading its time again.
-    thread_local zt::string key;
+    struct keyTag;
+    zt::string& key = zt::threadOwned<zt::string, keyTag>();
     key.assign(fileName);
     key += u'.';
     key += function;
@@ -1427,7 +1431,7 @@ bool codeManager::executeFunction(const zt::string& basePath, const zt::string& 
         eCodeType type;
         zt::string file, function;
     };
-    thread_local std::unordered_map<std::u16string, parsedCall> parsedCalls;
+    auto& parsedCalls = zt::threadOwned<std::unordered_map<std::u16string, parsedCall>>();
     const parsedCall* call;
     parsedCall fresh{ctScript, {}, {}};
     if (auto it = parsedCalls.find(codeCall); it != parsedCalls.end()) {

@@ -32,7 +32,7 @@ constexpr unsigned DI_DIRECTORY = 0x10; // folders ("." and ".." are never liste
 class ZTUTILS_API fsEntryName {
 public:
     fsEntryName() = default;
-    // Backslashes become the platform separator.
+    // Either separator becomes the platform separator ("/" here, "\" on Windows).
     fsEntryName(const string& name);
 
     const string& name() const { return mName; }

@@ -9,5 +9,6 @@
 #include "ztlog.h"
 #include "ztstring.h"
 #include "ztsystem.h"
+#include "ztthread.h"
 #include "zttypes.h"
 #include "ztvalue.h"
