@@ -179,6 +179,17 @@ TEST_F(Tool, RunPrintsTheResult) {
     EXPECT_EQ(r.out, "Hello, @home\n");
 }
 
+// Script names, arguments and results beyond ASCII reach the engine and come back unchanged
+// (on Windows the tool reads its UTF-16 command line and writes UTF-8).
+TEST_F(Tool, TextsBeyondAsciiRoundTrip) {
+    dir.write("grüße.ztscr", kScript);
+    toolResult r = run({"run", "Grüße", "greet", "Zoë € 😀"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "Hello, Zoë € 😀\n");
+    r = run({"run", "grüße", "fail", "Größe"});
+    EXPECT_NE(r.err.find("caused by: Größe"), std::string::npos) << r.err;
+}
+
 TEST_F(Tool, RunReportsTheErrorChain) {
     dir.write("s.ztscr", kScript);
     toolResult r = run({"run", "s", "fail", "Disk full"});

@@ -121,8 +121,9 @@ tempDir::~tempDir() {
 }
 
 void tempDir::write(const std::string& name, const std::string& content) const {
-    std::filesystem::create_directories(std::filesystem::path(path + name).parent_path());
-    std::ofstream(path + name, std::ios::binary) << content;
+    const std::filesystem::path file = pathOf(path + name);
+    std::filesystem::create_directories(file.parent_path());
+    std::ofstream(file, std::ios::binary) << content;
 }
 
 } // namespace testlib
