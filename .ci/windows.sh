@@ -7,10 +7,12 @@ cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 export WINEDEBUG=-all
 export WINEPREFIX="${WINEPREFIX:-$HOME/.wine-ztscript}"
-# Create the prefix once (about 15 s), then keep a server running so that each program starts fast.
-wineboot --init >/dev/null 2>&1 || true
+# Keep one Wine server running for the whole stage, so that each program starts fast, and create
+# the prefix (the first start takes some seconds).
+mkdir -p "$WINEPREFIX"
 wineserver -p
 trap 'wineserver -k || true' EXIT
+wineboot --init >/dev/null 2>&1
 
 cmake -S . -B build-windows -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
 ninja -C build-windows

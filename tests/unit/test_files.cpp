@@ -81,10 +81,8 @@ TEST(FsEntryName, PartsWithBothSeparators) {
     EXPECT_EQ(n.fileName(), zt::string(u"Order.ZTSCR"));
     EXPECT_EQ(n.extension(), zt::string(u"ZTSCR"));
     EXPECT_EQ(n.baseName(), zt::string(u"Order"));
-#if !defined(_WIN32)
-    // Backslashes become the platform separator.
-    EXPECT_EQ(n.name(), zt::string(u"C:/Scripts/sub/Order.ZTSCR"));
-#endif
+    // Either separator becomes the platform's.
+    EXPECT_EQ(n.name(), nat(u"C:/Scripts/sub/Order.ZTSCR"));
 
     const zt::fsEntryName mixed(u"a/b\\c.d/archive.tar.gz");
     EXPECT_EQ(slashes(mixed.path()), zt::string(u"a/b/c.d/"));
@@ -270,9 +268,11 @@ TEST_F(FilesTest, ModificationTimeFollowsTheFile) {
     EXPECT_EQ(zt::fsEntry(str(mDir) + u"/missing").lastModificationTime(), 0);
 }
 
-#if !defined(_WIN32)
 // The time is local wall-clock time: checked under a fixed zone two hours east of UTC.
 TEST_F(FilesTest, ModificationTimeIsLocalTime) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "Windows reads no time zone of the POSIX form from the TZ variable";
+#else
     const char* saved = std::getenv("TZ");
     const std::string savedTz = saved ? saved : "";
     setenv("TZ", "<+02>-2", 1);
@@ -295,8 +295,8 @@ TEST_F(FilesTest, ModificationTimeIsLocalTime) {
     else
         unsetenv("TZ");
     tzset();
-}
 #endif
+}
 
 // ---------------------------------------------------------------------------------------------
 // Module paths
