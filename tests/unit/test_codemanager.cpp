@@ -88,15 +88,41 @@ TEST_F(CodeManager, MissingFileAndFunction) {
     }
 }
 
-TEST_F(CodeManager, RefreshOnlyWhenTheFileBecomesNewer) {
-    dir.write("cm_refresh.ztscr", "scrdef f()\ntret(\"one\")\n");
-    setTime("cm_refresh.ztscr", -100);
+// A file is parsed again whenever anything of its stamp (time, size, identity) differs from the
+// one it was read under, newer or not; a stamp younger than the file system's clock tick proves
+// nothing, so such a file is compared by content until its stamp has settled.
+TEST_F(CodeManager, RefreshWhenTheStampDiffersOrCannotBeTrusted) {
+    const std::string name = "cm_refresh.ztscr";
+    dir.write(name, "scrdef f()\ntret(\"one\")\n");
+    setTime(name, -100);
     EXPECT_EQ(call("$cm_refresh$f"), u"one");
-    dir.write("cm_refresh.ztscr", "scrdef f()\ntret(\"two\")\n");
-    setTime("cm_refresh.ztscr", -200); // older than the cached entry: not reparsed
+    const size_t loads = cm->loadCount();
     EXPECT_EQ(call("$cm_refresh$f"), u"one");
-    setTime("cm_refresh.ztscr", 0);
+    EXPECT_EQ(cm->loadCount(), loads) << "an unchanged, settled file is not parsed again";
+
+    // An older copy put in its place (cp -p, a checkout of an older revision).
+    dir.write(name, "scrdef f()\ntret(\"two\")\n");
+    setTime(name, -200);
     EXPECT_EQ(call("$cm_refresh$f"), u"two");
+    // The same time, another size.
+    dir.write(name, "scrdef f()\ntret(\"three\")\n");
+    setTime(name, -200);
+    EXPECT_EQ(call("$cm_refresh$f"), u"three");
+    // The same time and size, another file renamed over it.
+    dir.write("cm_refresh.tmp", "scrdef f()\ntret(\"third\")\n");
+    fs::rename(dir.path + "cm_refresh.tmp", dir.path + name);
+    setTime(name, -200);
+    if (zt::entryStamp::of(zt::string::fromUtf8(dir.path + name)).identity != 0)
+        EXPECT_EQ(call("$cm_refresh$f"), u"third");
+
+    // Two versions within one tick of the clock: same time, size and file.
+    const auto tick = fs::file_time_type::clock::now();
+    dir.write(name, "scrdef f()\ntret(\"four\")\n");
+    testlib::setModificationTime(dir.path + name, tick);
+    EXPECT_EQ(call("$cm_refresh$f"), u"four");
+    dir.write(name, "scrdef f()\ntret(\"five\")\n");
+    testlib::setModificationTime(dir.path + name, tick);
+    EXPECT_EQ(call("$cm_refresh$f"), u"five");
 }
 
 // What a call found on disk is remembered only as long as the folders that decided it stay

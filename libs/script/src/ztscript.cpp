@@ -3,6 +3,8 @@
 #include "ztscript.h"
 #include "ztmodules.h"
 
+#include <ztchecks.h>
+
 #include <algorithm>
 #include <cstring>
 #include <unordered_map>
@@ -1149,14 +1151,28 @@ struct codeManager::loadedFunction {
     std::vector<scString> parameterNames; // interned once, in the order of parameters
     zt::file file;
     zt::string folder;     // the file's folder, handed to the body as "scriptbasepath"
-    zt::entryStamp stamp;  // the file as it was when its modification time was taken
+    zt::entryStamp stamp;  // the file as it was just before it was read
+    std::uint32_t crc = 0; // CRC-32 of the bytes read
+    // The stamp alone proves the content: the bytes were read again, found unchanged, after the
+    // stamp had settled (see isCurrent).
+    mutable std::atomic<bool> trusted{false};
 };
 
 struct codeManager::scriptFunctionEntry {
     std::shared_ptr<const loadedFunction> function;
     std::atomic<std::uint32_t> useCount{0};
-    zt::timestamp modificationTime;
 };
+
+namespace {
+
+// CRC-32 of a file's bytes, to tell two versions of a file apart when their stamps do not.
+std::uint32_t crcOf(const zt::binaryBuffer& buffer) {
+    zt::calcCrc32 crc;
+    crc.crc(buffer.bytes().data(), buffer.bytes().size());
+    return crc.result();
+}
+
+} // namespace
 
 // Where the file of a (base path, file name) pair was found, and what on disk decided it: the
 // folders whose listings showed the earlier candidates missing. The record holds while those
@@ -1342,39 +1358,49 @@ std::shared_ptr<const codeManager::loadedFunction> codeManager::loadFunction(con
     const std::shared_ptr<const resolvedFile> where = resolveFile(basePath, fileName, stamp);
     const zt::file& resolved = where->file;
 
-    // 2./3. Cached and current? The names come lower-cased from parseCodeCall. An entry loaded
-    // from this very file, unchanged since, is current without reading its time again.
+    // 2./3. Cached and current? The names come lower-cased from parseCodeCall. An entry read
+    // from this very file is current while the file's stamp (time, size, identity) is the one
+    // taken before it was read, and that stamp is trusted. A stamp taken within the file
+    // system's clock granularity of a change is not: another change in the same tick keeps it,
+    // so until then the bytes are read and compared again.
     struct keyTag;
     zt::string& key = zt::threadOwned<zt::string, keyTag>();
     key.assign(fileName);
     key += u'.';
     key += function;
+    std::shared_ptr<const loadedFunction> cached;
     {
         zt::lockGuard guard(mMutex);
         auto it = mIndex.find(key);
-        if (it != mIndex.end()) {
-            const loadedFunction& cached = *it->second->function;
-            if (cached.stamp == stamp && cached.file.name() == resolved.name()) {
+        if (it != mIndex.end() && it->second->function->stamp == stamp &&
+            it->second->function->file.name() == resolved.name()) {
+            cached = it->second->function;
+            if (cached->trusted.load(std::memory_order_acquire)) {
                 entry = it->second;
                 ++entry->useCount;
                 return entry->function;
             }
         }
     }
-    zt::timestamp modified = zt::timestamp::fromTimer(resolved.lastModificationTime());
-    {
+
+    // 4. Read the file.
+    const std::int64_t readAt = zt::entryStamp::nowNs();
+    zt::binaryBuffer buffer;
+    if (!buffer.readFromFile(resolved)) throw zt::readFileException(resolved.name());
+    const std::uint32_t crc = crcOf(buffer);
+    if (cached && cached->crc == crc) {
+        // The same bytes: once the stamp has settled no change can hide behind it any more.
+        if (stamp.settledAt(readAt)) cached->trusted.store(true, std::memory_order_release);
         zt::lockGuard guard(mMutex);
-        auto it = mCache.find(key);
-        if (it != mCache.end() && !(it->second->modificationTime < modified)) {
-            entry = it->second.get();
+        auto it = mIndex.find(key);
+        if (it != mIndex.end() && it->second->function == cached) {
+            entry = it->second;
             ++entry->useCount;
-            return entry->function;
+            return cached;
         }
     }
 
-    // 4. Load without holding the lock.
-    zt::binaryBuffer buffer;
-    if (!buffer.readFromFile(resolved)) throw zt::readFileException(resolved.name());
+    // 5. Split and parse without holding the lock.
     if (resolved.extension().lower() == u"ztsscr") buffer.xxor(scrambleKey());
     zt::configStructure index;
     scriptFileReader reader(buffer);
@@ -1384,14 +1410,14 @@ std::shared_ptr<const codeManager::loadedFunction> codeManager::loadFunction(con
         // the reader was handed a buffer: name the file it came from
         throw zt::readFileException(resolved.name(), e.inner());
     }
-    modified = zt::timestamp::fromTimer(resolved.lastModificationTime());
-    const zt::entryStamp loadedStamp = zt::entryStamp::of(resolved.name());
     ++mLoads;
 
     auto loaded = std::make_shared<loadedFunction>();
     loaded->file = resolved;
     loaded->folder = zt::fsEntryName(resolved.name()).path();
-    loaded->stamp = loadedStamp;
+    loaded->stamp = stamp;
+    loaded->crc = crc;
+    loaded->trusted = stamp.settledAt(readAt);
     zt::string bodyText;
     if (index.getValue(function.lower(), u"script", bodyText)) {
         zt::string lines;
@@ -1408,7 +1434,7 @@ std::shared_ptr<const codeManager::loadedFunction> codeManager::loadFunction(con
         loaded->parameterNames.emplace_back(loaded->parameters.back().name);
     }
 
-    // 5. Insert, or refresh the entry in place. Running calls keep the body they started with.
+    // 6. Insert, or refresh the entry in place. Running calls keep the body they started with.
     zt::lockGuard guard(mMutex);
     auto& slot = mCache[key];
     if (!slot) {
@@ -1416,7 +1442,6 @@ std::shared_ptr<const codeManager::loadedFunction> codeManager::loadFunction(con
         mIndex.emplace(key, slot.get());
     }
     slot->function = loaded;
-    slot->modificationTime = modified;
     entry = slot.get();
     ++entry->useCount;
     return loaded;
