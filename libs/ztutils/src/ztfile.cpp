@@ -24,8 +24,11 @@
 #  endif
 #  include <windows.h>
 #else
+#  include <cerrno>
+#  include <fcntl.h>
 #  include <link.h>
 #  include <sys/stat.h>
+#  include <unistd.h>
 #endif
 
 namespace fs = std::filesystem;
@@ -726,6 +729,61 @@ string getModulePath(const string& moduleName) {
     std::error_code ec;
     const fs::path absolute = fs::absolute(search.found, ec);
     return folderOf(ec ? search.found : absolute);
+#endif
+}
+
+// ---------------------------------------------------------------------------------------------
+// Replacing a file's content
+
+bool replaceFileContent(const string& name, const std::string& bytes) {
+    std::error_code ec;
+    // The file that a link names gets the content; the new file is made beside it.
+    fs::path target = toPath(diskName(name));
+    if (fs::is_symlink(target, ec)) {
+        target = fs::canonical(target, ec);
+        if (ec) return false;
+    }
+    fs::path temporary = target;
+    temporary += ".zt-new";
+#if defined(_WIN32)
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        out.close();
+        if (!out) {
+            fs::remove(temporary, ec);
+            return false;
+        }
+    }
+    // ReplaceFileW keeps the old file's attributes and access rights; a new file is moved.
+    const bool replaced = fs::exists(target, ec)
+                              ? ReplaceFileW(target.c_str(), temporary.c_str(), nullptr, 0, nullptr, nullptr) != 0
+                              : MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+    if (!replaced) fs::remove(temporary, ec);
+    return replaced;
+#else
+    struct stat old {};
+    const bool existed = ::stat(target.c_str(), &old) == 0;
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) return false;
+    bool ok = true;
+    for (size_t done = 0; ok && done < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        ok = n > 0;
+        if (ok) done += static_cast<size_t>(n);
+    }
+    if (ok && existed) {
+        ok = ::fchmod(fd, old.st_mode & 07777) == 0;
+        // Only a privileged process may give a file away; the owner is kept where it may.
+        if (ok && (old.st_uid != ::geteuid() || old.st_gid != ::getegid()))
+            (void)!::fchown(fd, old.st_uid, old.st_gid);
+    }
+    ok = ::fsync(fd) == 0 && ok;
+    ok = ::close(fd) == 0 && ok;
+    if (ok) ok = ::rename(temporary.c_str(), target.c_str()) == 0;
+    if (!ok) ::unlink(temporary.c_str());
+    return ok;
 #endif
 }
 
