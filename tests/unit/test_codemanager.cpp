@@ -2,6 +2,8 @@
 // error wrapping, and concurrent calls.
 #include "testlib.h"
 
+#include <ztplatform.h>
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -254,6 +256,32 @@ TEST_F(CodeManager, AReusedContextStartsWithoutTheEarlierReturnValue) {
     }
     EXPECT_EQ(call("$cm_reuse$none", {}, &ctx), u"");
     EXPECT_FALSE(ctx.hasParameter(scriptcontext::returnparam()));
+}
+
+// A host may drop the functions that no call runs; they are parsed again when next called. A
+// function that is running (here: the one whose message box asks the host) stays.
+TEST_F(CodeManager, IdleFunctionsCanBeReleased) {
+    dir.write("cm_idle.ztscr", "scrdef f()\ntret(\"f\")\nscrdef asks()\nmessagebox(\"x\"); tret(\"asked\")\n");
+    EXPECT_EQ(call("$cm_idle$f"), u"f");
+    size_t loads = cm->loadCount();
+    EXPECT_GE(cm->releaseIdleFunctions(), 1u);
+    EXPECT_EQ(cm->cachedFunctionCount(), 0u);
+    EXPECT_EQ(call("$cm_idle$f"), u"f");
+    EXPECT_EQ(cm->loadCount(), loads + 1);
+
+    size_t droppedWhileRunning = 0, cachedWhileRunning = 0;
+    const zt::messageBoxHandler previous = zt::setMessageBoxHandler([&](zt::HWND, const zt::string&, const zt::string&, unsigned) {
+        droppedWhileRunning = cm->releaseIdleFunctions();
+        cachedWhileRunning = cm->cachedFunctionCount();
+        return zt::IDOK;
+    });
+    EXPECT_EQ(call("$cm_idle$asks"), u"asked");
+    zt::setMessageBoxHandler(previous);
+    EXPECT_EQ(droppedWhileRunning, 1u); // f
+    EXPECT_EQ(cachedWhileRunning, 1u);  // asks, still running
+    loads = cm->loadCount();
+    EXPECT_EQ(call("$cm_idle$asks"), u"asked");
+    EXPECT_EQ(cm->loadCount(), loads) << "the running function was kept";
 }
 
 TEST_F(CodeManager, FailuresAreWrappedWithTheFunctionName) {

@@ -770,6 +770,11 @@ public:
 
     // Number of cached functions (for hosts and tests).
     size_t cachedFunctionCount() const;
+    // The cache keeps every function it parsed for the life of the process (about a kilobyte
+    // and the size of its statements each). A host that calls many different functions, or
+    // generates script files, may drop the functions no call is running at the moment: they
+    // are parsed again when next called. Returns the number of functions dropped.
+    size_t releaseIdleFunctions();
     // Number of times a script file was read and parsed into the cache.
     size_t loadCount() const { return mLoads.load(); }
 
@@ -795,7 +800,7 @@ private:
     std::mutex mResolveMutex;
     // resolveKey(base path, file name) -> where the file was found.
     std::unordered_map<std::u16string, std::shared_ptr<const resolvedFile>> mResolved;
-    // The entries of mCache by key again, found by hashing (entries are never removed).
+    // The entries of mCache by key again, found by hashing.
     std::unordered_map<std::u16string, scriptFunctionEntry*> mIndex;
 };
 

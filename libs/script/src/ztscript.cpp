@@ -1235,6 +1235,26 @@ size_t codeManager::cachedFunctionCount() const {
     return mCache.size();
 }
 
+size_t codeManager::releaseIdleFunctions() {
+    size_t dropped = 0;
+    {
+        // Calls take their entry's use under this lock, so an entry found idle here stays idle.
+        zt::lockGuard guard(mMutex);
+        for (auto it = mCache.begin(); it != mCache.end();) {
+            if (it->second->useCount.load() == 0) {
+                mIndex.erase(it->first);
+                it = mCache.erase(it);
+                ++dropped;
+            } else {
+                ++it;
+            }
+        }
+    }
+    std::lock_guard<std::mutex> guard(mResolveMutex);
+    mResolved.clear();
+    return dropped;
+}
+
 bool codeManager::parseCodeCall(const zt::string& codeCall, eCodeType& type, zt::string& file,
                                 zt::string& function) {
     std::vector<zt::string> fields;
