@@ -127,6 +127,26 @@ TEST_F(CodeManager, RefreshWhenTheStampDiffersOrCannotBeTrusted) {
     EXPECT_EQ(call("$cm_refresh$f"), u"five");
 }
 
+// A file is read and split once per version, whatever number of its functions are called; a
+// new version is read once again.
+TEST_F(CodeManager, AFileIsSplitOncePerVersion) {
+    const std::string name = "cm_split.ztscr";
+    dir.write(name, "scrdef f()\ntret(\"f\")\nscrdef g()\ntret(\"g\")\nscrdef G()\ntret(\"G\")\nscrdef h()\ntret(\"h\")\n");
+    setTime(name, -100);
+    const size_t reads = cm->fileReadCount(), loads = cm->loadCount();
+    EXPECT_EQ(call("$cm_split$f"), u"f");
+    EXPECT_EQ(call("$cm_split$h"), u"h");
+    EXPECT_EQ(call("$cm_split$g"), u"G"); // a later definition of the same name wins
+    EXPECT_EQ(cm->fileReadCount(), reads + 1);
+    EXPECT_EQ(cm->loadCount(), loads + 3);
+    dir.write(name, "scrdef f()\ntret(\"F\")\nscrdef h()\ntret(\"H\")\n");
+    setTime(name, -50);
+    EXPECT_EQ(call("$cm_split$h"), u"H");
+    EXPECT_EQ(call("$cm_split$f"), u"F");
+    EXPECT_EQ(cm->fileReadCount(), reads + 2);
+    EXPECT_THROW(call("$cm_split$g"), scriptFunctionNotFoundException);
+}
+
 // What a call found on disk is remembered only as long as the folders that decided it stay
 // unchanged: a file that appears in an earlier place, or a newer file, is seen by the next call.
 TEST_F(CodeManager, EveryCallSeesFilesThatAppearInEarlierPlaces) {

@@ -723,6 +723,8 @@ class ZTSCRIPT_API scriptFileReader {
 public:
     explicit scriptFileReader(const zt::file& f) : mFile(f) {}
     explicit scriptFileReader(const zt::binaryBuffer& buffer) : mBuffer(buffer) {}
+    // Reads bytes that others keep as well (the code manager's index of a file), without a copy.
+    explicit scriptFileReader(std::shared_ptr<const zt::binaryBuffer> shared) : mShared(std::move(shared)) {}
 
     // Indexes every definition: section = function name, keys "parameter1".. and "script".
     void readInto(zt::configStructure& index);
@@ -734,12 +736,23 @@ public:
     static bool parseDefinition(const zt::string& text, zt::string& name, std::vector<zt::string>& parameterTexts,
                                 zt::string& body);
 
+    // Where reading stands: the byte offset and its line; seek goes back to such a place.
+    size_t position() const { return mPosition; }
+    std::uint32_t line() const { return mLineNumber; }
+    void seek(size_t position, std::uint32_t line) {
+        mPosition = position;
+        mLineNumber = line;
+    }
+
 private:
+    const zt::binaryBuffer& bytes() const { return mShared ? *mShared : mBuffer; }
+
     static bool parseDefinitionAt(const zt::string& text, zt::string& name, std::vector<zt::string>& parameterTexts,
                                   zt::string& body, size_t& bodyOffset);
 
     zt::file mFile;
     zt::binaryBuffer mBuffer;
+    std::shared_ptr<const zt::binaryBuffer> mShared;
     size_t mPosition = 0;
     std::uint32_t mLineNumber = 1; // line of the byte at mPosition
     std::uint32_t mLastLine = 0;   // line of the last line read
@@ -775,8 +788,11 @@ public:
     // generates script files, may drop the functions no call is running at the moment: they
     // are parsed again when next called. Returns the number of functions dropped.
     size_t releaseIdleFunctions();
-    // Number of times a script file was read and parsed into the cache.
+    // Number of times a function was parsed into the cache.
     size_t loadCount() const { return mLoads.load(); }
+    // Number of times a script file was read and split into its definitions (once per version
+    // of the file, for all its functions).
+    size_t fileReadCount() const { return mFileReads.load(); }
 
     codeManager(const codeManager&) = delete;
     codeManager& operator=(const codeManager&) = delete;
@@ -785,6 +801,7 @@ public:
     struct loadedFunction;
     struct scriptFunctionEntry;
     struct resolvedFile;
+    struct fileIndex;
 
 private:
     codeManager();
@@ -792,16 +809,20 @@ private:
                                                        const zt::string& function, scriptFunctionEntry*& entry);
     std::shared_ptr<const resolvedFile> resolveFile(const zt::string& basePath, const zt::string& file,
                                                     zt::entryStamp& stamp);
+    std::shared_ptr<const fileIndex> indexOf(const zt::file& file, const zt::entryStamp& stamp);
 
     mutable zt::mutex mMutex;
     std::map<zt::string, std::unique_ptr<scriptFunctionEntry>> mCache;
     std::atomic<size_t> mLoads{0};
+    std::atomic<size_t> mFileReads{0};
     std::atomic<std::int64_t> mFileCheckInterval{0}; // milliseconds
     std::mutex mResolveMutex;
     // resolveKey(base path, file name) -> where the file was found.
     std::unordered_map<std::u16string, std::shared_ptr<const resolvedFile>> mResolved;
     // The entries of mCache by key again, found by hashing.
     std::unordered_map<std::u16string, scriptFunctionEntry*> mIndex;
+    // The definitions of the script files read last, by file name (a few; see fileIndex).
+    std::unordered_map<std::u16string, std::shared_ptr<const fileIndex>> mFiles;
 };
 
 } // namespace zt::script

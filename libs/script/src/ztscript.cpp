@@ -932,9 +932,10 @@ const ansiTable& ansiCharacters() {
 
 bool scriptFileReader::readLine(zt::string& line) {
     line.clear();
-    if (mBuffer.empty()) return false;
-    const std::uint8_t* data = mBuffer.data();
-    const size_t size = mBuffer.logicalLength();
+    const zt::binaryBuffer& buffer = bytes();
+    if (buffer.empty()) return false;
+    const std::uint8_t* data = buffer.data();
+    const size_t size = buffer.logicalLength();
     const ansiTable& table = ansiCharacters();
     while (mPosition < size) {
         const std::uint8_t byte = data[mPosition++];
@@ -1154,13 +1155,69 @@ struct codeManager::loadedFunction {
     zt::entryStamp stamp;  // the file as it was just before it was read
     std::uint32_t crc = 0; // CRC-32 of the bytes read
     // The stamp alone proves the content: the bytes were read again, found unchanged, after the
-    // stamp had settled (see isCurrent).
+    // stamp had settled (see loadFunction).
     mutable std::atomic<bool> trusted{false};
 };
 
 struct codeManager::scriptFunctionEntry {
     std::shared_ptr<const loadedFunction> function;
     std::atomic<std::uint32_t> useCount{0};
+};
+
+// The definitions of one script file, as read under one stamp: the file's bytes (unscrambled)
+// and where each definition starts, found by the hash of its lower-cased name. The first call of
+// a function reads only that function's definitions from them, so the first calls of a file's
+// other functions do not read and split the whole file again.
+struct codeManager::fileIndex {
+    struct definitionStart {
+        std::size_t nameHash;
+        std::size_t position;
+        std::uint32_t line;
+    };
+
+    zt::entryStamp stamp;   // the file just before it was read
+    std::uint32_t crc = 0;  // CRC-32 of the bytes read (before unscrambling)
+    mutable std::atomic<bool> trusted{false}; // as loadedFunction::trusted
+    std::shared_ptr<const zt::binaryBuffer> bytes;
+    std::vector<definitionStart> starts; // by nameHash, in file order within one hash
+
+    static std::size_t hashOf(const zt::string& lowerName) { return std::hash<std::u16string>()(lowerName); }
+
+    // Finds the definitions as scriptFileReader::readInto would: up to the end, or up to the first
+    // definition that cannot be split.
+    void findDefinitions() {
+        scriptFileReader reader(bytes);
+        zt::string name, body;
+        std::vector<zt::string> params;
+        for (;;) {
+            const std::size_t position = reader.position();
+            const std::uint32_t line = reader.line();
+            if (!reader.readNextDefinition(name, params, body)) break;
+            starts.push_back({hashOf(name.lower()), position, line});
+        }
+        std::stable_sort(starts.begin(), starts.end(),
+                         [](const definitionStart& a, const definitionStart& b) { return a.nameHash < b.nameHash; });
+    }
+
+    // The definitions of function (lower-case) in index, as readInto would put them: a later
+    // definition of the same name writes over the keys of an earlier one.
+    void readFunction(const zt::string& function, zt::configStructure& index) const {
+        const std::size_t hash = hashOf(function);
+        auto range = std::equal_range(starts.begin(), starts.end(), definitionStart{hash, 0, 0},
+                                      [](const definitionStart& a, const definitionStart& b) { return a.nameHash < b.nameHash; });
+        scriptFileReader reader(bytes);
+        zt::string name, body;
+        std::vector<zt::string> params;
+        sourceMap lines;
+        for (auto it = range.first; it != range.second; ++it) {
+            reader.seek(it->position, it->line);
+            if (!reader.readNextDefinition(name, params, body, lines) || name.lower() != function) continue;
+            for (size_t n = 0; n < params.size(); ++n)
+                index.setValue(name, zt::string::format(u"parameter%d", static_cast<int>(n + 1)), params[n]);
+            index.setValue(name, u"script", body);
+            index.setValue(name, u"lines", lines.encode());
+        }
+    }
 };
 
 namespace {
@@ -1171,6 +1228,9 @@ std::uint32_t crcOf(const zt::binaryBuffer& buffer) {
     crc.crc(buffer.bytes().data(), buffer.bytes().size());
     return crc.result();
 }
+
+// Files whose definitions stay indexed; beyond that the oldest index is dropped.
+constexpr size_t kMaxIndexedFiles = 8;
 
 } // namespace
 
@@ -1249,6 +1309,7 @@ size_t codeManager::releaseIdleFunctions() {
                 ++it;
             }
         }
+        mFiles.clear();
     }
     std::lock_guard<std::mutex> guard(mResolveMutex);
     mResolved.clear();
@@ -1369,6 +1430,50 @@ std::shared_ptr<const codeManager::resolvedFile> codeManager::resolveFile(const 
     throw zt::fileNotFoundException(candidates.back());
 }
 
+// The definitions of the file as it is now. An index read under the same stamp is used as long
+// as the stamp can be trusted; until then the file is read and compared by its CRC-32.
+std::shared_ptr<const codeManager::fileIndex> codeManager::indexOf(const zt::file& resolved,
+                                                                   const zt::entryStamp& stamp) {
+    const std::u16string& name = resolved.name();
+    std::shared_ptr<const fileIndex> known;
+    {
+        zt::lockGuard guard(mMutex);
+        auto it = mFiles.find(name);
+        if (it != mFiles.end() && it->second->stamp == stamp) known = it->second;
+    }
+    if (known && known->trusted.load(std::memory_order_acquire)) return known;
+
+    const std::int64_t readAt = zt::entryStamp::nowNs();
+    auto bytes = std::make_shared<zt::binaryBuffer>();
+    if (!bytes->readFromFile(resolved)) throw zt::readFileException(resolved.name());
+    const std::uint32_t crc = crcOf(*bytes);
+    const bool settled = stamp.settledAt(readAt);
+    if (known && known->crc == crc) {
+        // The same bytes: once the stamp has settled no change can hide behind it any more.
+        if (settled) known->trusted.store(true, std::memory_order_release);
+        return known;
+    }
+
+    if (resolved.extension().lower() == u"ztsscr") bytes->xxor(scrambleKey());
+    auto fresh = std::make_shared<fileIndex>();
+    fresh->stamp = stamp;
+    fresh->crc = crc;
+    fresh->trusted = settled;
+    fresh->bytes = std::move(bytes);
+    ++mFileReads;
+    try {
+        fresh->findDefinitions();
+    } catch (const zt::exception& e) {
+        throw zt::readFileException(resolved.name(), &e);
+    } catch (...) {
+        throw zt::readFileException(resolved.name());
+    }
+    zt::lockGuard guard(mMutex);
+    if (mFiles.size() >= kMaxIndexedFiles && mFiles.find(name) == mFiles.end()) mFiles.erase(mFiles.begin());
+    mFiles.insert_or_assign(name, fresh);
+    return fresh;
+}
+
 std::shared_ptr<const codeManager::loadedFunction> codeManager::loadFunction(const zt::string& basePath,
                                                                              const zt::string& fileName,
                                                                              const zt::string& function,
@@ -1403,14 +1508,10 @@ std::shared_ptr<const codeManager::loadedFunction> codeManager::loadFunction(con
         }
     }
 
-    // 4. Read the file.
-    const std::int64_t readAt = zt::entryStamp::nowNs();
-    zt::binaryBuffer buffer;
-    if (!buffer.readFromFile(resolved)) throw zt::readFileException(resolved.name());
-    const std::uint32_t crc = crcOf(buffer);
-    if (cached && cached->crc == crc) {
-        // The same bytes: once the stamp has settled no change can hide behind it any more.
-        if (stamp.settledAt(readAt)) cached->trusted.store(true, std::memory_order_release);
+    // 4. The file's definitions, and a function read from the very same bytes stays.
+    const std::shared_ptr<const fileIndex> file = indexOf(resolved, stamp);
+    if (cached && cached->crc == file->crc) {
+        if (file->trusted.load(std::memory_order_acquire)) cached->trusted.store(true, std::memory_order_release);
         zt::lockGuard guard(mMutex);
         auto it = mIndex.find(key);
         if (it != mIndex.end() && it->second->function == cached) {
@@ -1420,24 +1521,17 @@ std::shared_ptr<const codeManager::loadedFunction> codeManager::loadFunction(con
         }
     }
 
-    // 5. Split and parse without holding the lock.
-    if (resolved.extension().lower() == u"ztsscr") buffer.xxor(scrambleKey());
+    // 5. Parse the function without holding the lock.
     zt::configStructure index;
-    scriptFileReader reader(buffer);
-    try {
-        reader.readInto(index);
-    } catch (const zt::readFileException& e) {
-        // the reader was handed a buffer: name the file it came from
-        throw zt::readFileException(resolved.name(), e.inner());
-    }
+    file->readFunction(function.lower(), index);
     ++mLoads;
 
     auto loaded = std::make_shared<loadedFunction>();
     loaded->file = resolved;
     loaded->folder = zt::fsEntryName(resolved.name()).path();
     loaded->stamp = stamp;
-    loaded->crc = crc;
-    loaded->trusted = stamp.settledAt(readAt);
+    loaded->crc = file->crc;
+    loaded->trusted = file->trusted.load(std::memory_order_acquire);
     zt::string bodyText;
     if (index.getValue(function.lower(), u"script", bodyText)) {
         zt::string lines;
