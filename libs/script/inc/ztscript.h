@@ -237,8 +237,9 @@ public:
 // wraps it like any other failure, so it is the innermost exception of the call's chain.
 class ZTSCRIPT_API executionLimitException : public scriptException {
 public:
-    enum class limit { steps, time, cancelled };
-    executionLimitException(limit which, std::uint64_t maxSteps);
+    enum class limit { steps, time, cancelled, memory };
+    // amount: the number of steps or bytes of the limit that was reached.
+    executionLimitException(limit which, std::uint64_t amount);
     limit which() const { return mWhich; }
     ZTSCRIPT_EXCEPTION_CLONE(executionLimitException)
 
@@ -522,8 +523,15 @@ struct ZTSCRIPT_API executionLimits {
     std::optional<std::chrono::steady_clock::time_point> deadline;
     // A flag another thread may set to stop the call; it must outlive the call.
     const std::atomic<bool>* cancel = nullptr;
+    // Most bytes by which the process's heap may grow while the call runs; 0 is no limit. It is
+    // looked at before every statement, so one statement may go beyond it by what it allocates
+    // itself (a string of twice the size, say). The heap is the process's: what other threads
+    // allocate meanwhile counts as well.
+    std::uint64_t maxMemory = 0;
 
-    bool limitsAnything() const { return maxSteps != 0 || deadline.has_value() || cancel != nullptr; }
+    bool limitsAnything() const {
+        return maxSteps != 0 || deadline.has_value() || cancel != nullptr || maxMemory != 0;
+    }
 };
 
 class ZTSCRIPT_API codecontext {

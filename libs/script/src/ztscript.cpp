@@ -83,15 +83,17 @@ variableNotFoundException::variableNotFoundException(const zt::string& name, con
     : scriptException(makeMessage(u"EVarNotFound", u"Variable \"[Var]\" not found", {{u"Var", &name}}), inner) {}
 
 namespace {
-locString limitMessage(executionLimitException::limit which, std::uint64_t maxSteps) {
+locString limitMessage(executionLimitException::limit which, std::uint64_t amount) {
+    const zt::string number = zt::string::format(u"%llu", static_cast<unsigned long long>(amount));
     switch (which) {
-    case executionLimitException::limit::steps: {
-        const zt::string steps = zt::string::format(u"%llu", static_cast<unsigned long long>(maxSteps));
+    case executionLimitException::limit::steps:
         return makeMessage(u"EStepLimit", u"The call was stopped: it reached its limit of [Steps] executed statements",
-                           {{u"Steps", &steps}});
-    }
+                           {{u"Steps", &number}});
     case executionLimitException::limit::time:
         return makeMessage(u"ETimeLimit", u"The call was stopped: its time limit ran out", {});
+    case executionLimitException::limit::memory:
+        return makeMessage(u"EMemoryLimit", u"The call was stopped: it used more than its limit of [Bytes] bytes of memory",
+                           {{u"Bytes", &number}});
     case executionLimitException::limit::cancelled:
         break;
     }
@@ -99,8 +101,8 @@ locString limitMessage(executionLimitException::limit which, std::uint64_t maxSt
 }
 } // namespace
 
-executionLimitException::executionLimitException(limit which, std::uint64_t maxSteps)
-    : scriptException(limitMessage(which, maxSteps), nullptr), mWhich(which) {}
+executionLimitException::executionLimitException(limit which, std::uint64_t amount)
+    : scriptException(limitMessage(which, amount), nullptr), mWhich(which) {}
 
 zt::string sourcePosition::text() const {
     if (!known()) return {};
@@ -181,10 +183,10 @@ ZT_FAST_TLS thread_local int gParseNesting = 0;
 class executionBudget {
 public:
     explicit executionBudget(const executionLimits& limits, executionBudget* outer)
-        : mLimits(limits), mpOuter(outer) {}
+        : mLimits(limits), mpOuter(outer), mHeapAtStart(limits.maxMemory ? zt::heapInUse() : 0) {}
 
     void step() {
-        if (mTripped) throw executionLimitException(*mTripped, mLimits.maxSteps);
+        if (mTripped) throw executionLimitException(*mTripped, amountOf(*mTripped));
         ++mSteps;
         if (mLimits.maxSteps != 0 && mSteps > mLimits.maxSteps) trip(executionLimitException::limit::steps);
         if (mLimits.cancel && mLimits.cancel->load(std::memory_order_relaxed))
@@ -192,18 +194,25 @@ public:
         // Reading the clock costs more than a statement: look every 64 statements.
         if (mLimits.deadline && (mSteps & 63u) == 1u && std::chrono::steady_clock::now() >= *mLimits.deadline)
             trip(executionLimitException::limit::time);
+        // The heap's size is cheap to read and can double in one statement: look every time.
+        if (mLimits.maxMemory != 0 && zt::heapInUse() > mHeapAtStart + mLimits.maxMemory)
+            trip(executionLimitException::limit::memory);
         if (mpOuter) mpOuter->step();
     }
 
 private:
+    std::uint64_t amountOf(executionLimitException::limit which) const {
+        return which == executionLimitException::limit::memory ? mLimits.maxMemory : mLimits.maxSteps;
+    }
     [[noreturn]] void trip(executionLimitException::limit which) {
         mTripped = which;
-        throw executionLimitException(which, mLimits.maxSteps);
+        throw executionLimitException(which, amountOf(which));
     }
 
     executionLimits mLimits;
     executionBudget* mpOuter;
     std::uint64_t mSteps = 0;
+    std::uint64_t mHeapAtStart;
     std::optional<executionLimitException::limit> mTripped;
 };
 
