@@ -808,15 +808,14 @@ bool readWholeFile(const fs::path& p, std::vector<std::uint8_t>& out) {
     }
     if (h == INVALID_HANDLE_VALUE) return false;
     bool ok = true;
-    std::uint8_t chunk[65536];
+    constexpr DWORD kChunk = 1 << 16; // read straight into the result: no buffer on the stack
     for (;;) {
+        const size_t had = out.size();
+        out.resize(had + kChunk);
         DWORD got = 0;
-        if (!ReadFile(h, chunk, sizeof chunk, &got, nullptr)) {
-            ok = false;
-            break;
-        }
-        if (got == 0) break;
-        out.insert(out.end(), chunk, chunk + got);
+        ok = ReadFile(h, out.data() + had, kChunk, &got, nullptr) != 0;
+        out.resize(had + (ok ? got : 0));
+        if (!ok || got == 0) break;
     }
     CloseHandle(h);
     return ok;
@@ -829,11 +828,12 @@ namespace {
 bool readWholeFile(const fs::path& p, std::vector<std::uint8_t>& out) {
     std::ifstream in(p, std::ios::binary);
     if (!in) return false;
-    char chunk[65536];
+    constexpr size_t kChunk = 1 << 16; // read straight into the result: no buffer on the stack
     while (in) {
-        in.read(chunk, sizeof chunk);
-        const std::streamsize got = in.gcount();
-        if (got > 0) out.insert(out.end(), chunk, chunk + got);
+        const size_t had = out.size();
+        out.resize(had + kChunk);
+        in.read(reinterpret_cast<char*>(out.data() + had), kChunk);
+        out.resize(had + static_cast<size_t>(in.gcount()));
     }
     return !in.bad();
 }
