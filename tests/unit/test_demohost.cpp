@@ -7,6 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#if !defined(_WIN32)
+#include <unistd.h>
+#endif
+
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -740,6 +744,40 @@ TEST_F(DemoHostTool, RunPassesObjectsDumpsAndSavesThem) {
     EXPECT_NE(r.err.find("stop"), std::string::npos) << r.err;
     EXPECT_EQ(json::parse(r.out)[0]["fields"]["name"], "changed");
     EXPECT_EQ(json::parse(readFile(dir.path + "o.json"))["name"], "x");
+}
+
+// --save replaces the file as a whole but keeps what the file system knows about it: its mode,
+// and a link stays a link to the file that gets the content.
+TEST_F(DemoHostTool, SaveKeepsModeAndLinks) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "Windows has no POSIX modes, and symbolic links need privileges there";
+#else
+    const fs::path file = testlib::pathOf(dir.path + "o.json");
+    fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write);
+    toolRun r = run({"run", "s.ztscr", "f", "@o.json", "--save"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(json::parse(readFile(dir.path + "o.json"))["total"], 60);
+    EXPECT_EQ(fs::status(file).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+
+    fs::create_directories(testlib::pathOf(dir.path + "data"));
+    dir.write("data/real.json", R"({"name": "x", "total": 1})");
+    fs::create_symlink("data/real.json", testlib::pathOf(dir.path + "link.json"));
+    r = run({"run", "s.ztscr", "f", "@link.json", "--save"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(fs::is_symlink(testlib::pathOf(dir.path + "link.json")));
+    EXPECT_EQ(json::parse(readFile(dir.path + "data/real.json"))["total"], 60);
+
+    // A folder that cannot be written: the save fails and the file stays as it was.
+    fs::permissions(testlib::pathOf(dir.path + "data"), fs::perms::owner_read | fs::perms::owner_exec);
+    dir.write("t.ztscr", "scrdef f(in<unknownptr> o)\n  obj_set<int>(o, \"total\", \"7\")\n");
+    r = run({"run", "t.ztscr", "f", "@data/real.json", "--save"});
+    fs::permissions(testlib::pathOf(dir.path + "data"), fs::perms::owner_all);
+    if (::geteuid() != 0) { // root writes anyway
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_NE(r.err.find("cannot write the file"), std::string::npos) << r.err;
+        EXPECT_EQ(json::parse(readFile(dir.path + "data/real.json"))["total"], 60);
+    }
+#endif
 }
 
 TEST_F(DemoHostTool, ObjectArgumentsThatCannotBeLoaded) {

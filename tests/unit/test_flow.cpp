@@ -5,6 +5,7 @@
 // The scripts here use a small statement library of their own (keywords starting with "fl"), so
 // that they depend on nothing but the control-flow library and the core.
 #include "testhost.h"
+#include "testlib.h"
 
 #include <ztplatform.h>
 
@@ -782,7 +783,7 @@ TEST_F(FlowCalls, ScriptBasePathFollowsTheCalledFile) {
     EXPECT_EQ(log(), "in c in d");
     zt::string base;
     ASSERT_TRUE(context.globalContextVariable(scriptcontext::scriptbasepath()).get(base));
-    EXPECT_TRUE(base.endsWith(u"sub/")) << base.toUtf8();
+    EXPECT_TRUE(base.endsWith(zt::string::fromUtf8(testlib::native("sub/")))) << base.toUtf8();
 }
 
 TEST_F(FlowCalls, MissingScriptBasePathFailsAfterTheArguments) {

@@ -29,7 +29,19 @@ protected:
                                   "scrdef outer()\n"
                                   "{\n"
                                   "  return(callfunction(script$limits$endless))\n"
-                                  "}\n");
+                                  "}\n"
+                                  "scrdef doubling()\n"
+                                  "  createvar(s, \"x\");\n"
+                                  "  while(\"1\", setvar(s, add<string>(s, s)))\n"
+                                  "scrdef growing()\n"
+                                  "  createvar(a, createarray());\n"
+                                  "  addtoarray(a, \"x\");\n"
+                                  "  while(\"1\", addtoarray(a, a))\n"
+                                  "scrdef modest()\n"
+                                  "  createvar(s, \"x\");\n"
+                                  "  createvar(i, add<int>(\"0\", \"0\"));\n"
+                                  "  while(issmaller<int>(i, \"10\"), { setvar(s, add<string>(s, s)); setvar(i, add<int>(i, \"1\")) });\n"
+                                  "  return(strlen(s))\n");
     }
 
     // Runs the function; returns the innermost exception of the failure's chain (null when the
@@ -53,6 +65,27 @@ protected:
     std::unique_ptr<zt::exception> failure;
     zt::genericValue result;
 };
+
+// Values that double on every round (a text, an array added to itself) are stopped by the
+// memory limit long before they exhaust the machine; a call that stays below it is not.
+TEST_F(Limits, MemoryLimitStopsValuesThatGrowWithoutEnd) {
+    if (zt::heapInUse() == 0) GTEST_SKIP() << "this system reports no heap size (Wine gives 0 private bytes)";
+    executionLimits limits;
+    limits.maxMemory = 20'000'000;
+    for (const char16_t* function : {u"doubling", u"growing"}) {
+        scriptcontext context;
+        context.setLimits(limits);
+        const executionLimitException* hit = call(context, function);
+        ASSERT_NE(hit, nullptr) << (failure ? testlib::chainText(*failure) : std::string("no failure"));
+        EXPECT_EQ(hit->which(), executionLimitException::limit::memory);
+        EXPECT_NE(testlib::chainText(*failure).find("limit of 20000000 bytes of memory"), std::string::npos)
+            << testlib::chainText(*failure);
+    }
+    scriptcontext context;
+    context.setLimits(limits);
+    EXPECT_EQ(call(context, u"modest"), nullptr) << (failure ? testlib::chainText(*failure) : std::string());
+    EXPECT_FALSE(failure);
+}
 
 TEST_F(Limits, StepLimitEndsAnEndlessLoop) {
     scriptcontext context;

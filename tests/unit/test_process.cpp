@@ -186,9 +186,17 @@ TEST(ProcessStart, HiddenAndDetachedStarts) {
     // Hidden: nothing to read from or write to.
     EXPECT_EQ(run(helper(), u"stdio " + out, zt::SP_NOWINDOW), 0);
     EXPECT_EQ(firstLine(dir.path, "out.txt"), "k=null");
+    EXPECT_EQ(run(helper(), u"stdio " + out, 0), 0);
+    EXPECT_EQ(firstLine(dir.path, "out.txt"), "k=open");
     // Detached: away from the starter's terminal or console.
     EXPECT_EQ(run(helper(), u"session " + out, zt::SP_DETACHED), 0);
     EXPECT_EQ(firstLine(dir.path, "out.txt"), "k=own");
+}
+
+TEST(ProcessStart, WithoutDetachingTheTerminalIsShared) {
+    if (!testlib::hasConsole()) GTEST_SKIP() << "this process has no console to share";
+    testlib::tempDir dir;
+    const zt::string out = u"\"" + zt::string::fromUtf8(dir.path) + u"out.txt\"";
     EXPECT_EQ(run(helper(), u"session " + out, 0), 0);
     EXPECT_EQ(firstLine(dir.path, "out.txt"), "k=shared");
 }

@@ -112,7 +112,7 @@ tempDir::tempDir() {
     std::random_device rd;
     auto base = std::filesystem::temp_directory_path() / ("zt_unit_" + std::to_string(rd()) + std::to_string(rd()));
     std::filesystem::create_directories(base);
-    path = base.string() + "/";
+    path = base.string() + static_cast<char>(std::filesystem::path::preferred_separator);
 }
 
 tempDir::~tempDir() {
@@ -121,8 +121,9 @@ tempDir::~tempDir() {
 }
 
 void tempDir::write(const std::string& name, const std::string& content) const {
-    std::filesystem::create_directories(std::filesystem::path(path + name).parent_path());
-    std::ofstream(path + name, std::ios::binary) << content;
+    const std::filesystem::path file = pathOf(path + name);
+    std::filesystem::create_directories(file.parent_path());
+    std::ofstream(file, std::ios::binary) << content;
 }
 
 } // namespace testlib

@@ -54,11 +54,14 @@ std::string chainText(const zt::exception& e);
 // A file-system path from UTF-8 text (Windows reads narrow paths in its ANSI code page).
 std::filesystem::path pathOf(const std::string& utf8);
 
+// A name written with "/" between folders, in the platform's form ("\" on Windows).
+std::string native(std::string name);
+
 // A unique temporary folder removed at the end of the test.
 struct tempDir {
     tempDir();
     ~tempDir();
-    std::string path;
+    std::string path; // ends with the platform's separator
     void write(const std::string& name, const std::string& content) const;
 };
 
@@ -76,6 +79,13 @@ programRun runProgram(const std::string& program, const std::vector<std::string>
 // A program built beside the unit tests ("ztscript", "zthelper"), with the platform's suffix;
 // empty when it is not there.
 std::string builtProgram(const std::string& name);
+
+// Sets the modification time of a file or a folder (Windows sets folders' only this way).
+void setModificationTime(const std::string& path, std::filesystem::file_time_type time);
+
+// Whether this process has a console (Windows) or terminal session that the programs it starts
+// share unless they are detached; always true on Linux.
+bool hasConsole();
 
 // Sets (or, with a null value, removes) an environment variable of this process.
 void setEnv(const char* name, const char* value);

@@ -862,25 +862,9 @@ json demoHost::dumpObject(const zt::genericValue& reference) {
 void demoHost::save() const {
     for (const state::loadedFile& f : mState->files) {
         const std::string text = format(demoObjectOf(f.object.get())->saved());
-        // Written beside the file first, so that a failed write leaves the file as it was.
-        fs::path temporary = f.path;
-        temporary += ".tmp";
-        {
-            std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-            out << text;
-            out.flush();
-            if (!out) {
-                std::error_code ec;
-                fs::remove(temporary, ec);
-                throw demoError("\"" + f.name + "\": cannot write the file");
-            }
-        }
-        std::error_code ec;
-        fs::rename(temporary, f.path, ec);
-        if (ec) {
-            fs::remove(temporary, ec);
+        // The whole file is replaced at once, through a link, keeping its mode and owner.
+        if (!zt::replaceFileContent(zt::string(f.path.u16string()), text))
             throw demoError("\"" + f.name + "\": cannot write the file");
-        }
     }
 }
 

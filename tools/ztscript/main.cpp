@@ -35,6 +35,7 @@ struct runOptions {
     bool dumpObjects = false;
     bool save = false;
     std::uint64_t maxSteps = 0;
+    std::uint64_t maxMemory = 0;
     double timeout = 0;
     std::uint64_t checkInterval = 0;
     std::string script;
@@ -82,10 +83,11 @@ void printFailure(const std::exception_ptr& failure) {
     }
 }
 
-// --max-steps and --timeout as the limits of the call.
+// --max-steps, --max-memory and --timeout as the limits of the call.
 zt::script::executionLimits limitsOf(const runOptions& o) {
     zt::script::executionLimits limits;
     limits.maxSteps = o.maxSteps;
+    limits.maxMemory = o.maxMemory;
     if (o.timeout > 0)
         limits.deadline = std::chrono::steady_clock::now() +
                           std::chrono::duration_cast<std::chrono::steady_clock::duration>(
@@ -205,6 +207,8 @@ int main(int argc, char** argv) {
     runCmd->add_flag("--save", run.save,
                      "Write the fields of the host objects back to their JSON files when the script succeeded");
     runCmd->add_option("--max-steps", run.maxSteps, "Stop the call after this many executed statements (0: no limit)");
+    runCmd->add_option("--max-memory", run.maxMemory,
+                       "Stop the call when the heap has grown by more than this many bytes (0: no limit)");
     runCmd->add_option("--timeout", run.timeout, "Stop the call after this many seconds (0: no limit)")
         ->check(CLI::NonNegativeNumber);
     runCmd->add_option("--file-check-interval", run.checkInterval,

@@ -3,6 +3,10 @@
 //     // test NAME(ARGS) -> TEXT          the result's text form equals TEXT
 //     // test NAME(ARGS) => TYPE: TEXT    type name and text form equal (=> void: no result)
 //     // test NAME(ARGS) !> FRAGMENT      the call fails; the error messages contain FRAGMENT
+//     // test NAME(ARGS) /> NAME          the result's text form is the file name NAME, written
+//                                         with "/" and compared in the platform's form (on
+//                                         Windows "\" between folders, and a name that starts
+//                                         with "/" may have the current drive in front)
 //
 // ARGS are double-quoted texts separated by commas (escapes \" \\ \n \t), the word null for
 // an argument without a value, or @FILE for a host object loaded from a JSON file (FILE is
@@ -18,7 +22,7 @@
 
 namespace ztscript_tool {
 
-enum class expectKind { text, typed, error };
+enum class expectKind { text, typed, error, path };
 
 struct testArgument {
     bool isNull = false;
@@ -187,8 +191,9 @@ inline commentKind parseTestComment(const zt::string& line, testCase& out, zt::s
     if (line.compare(i, 2, u"->") == 0) tc.kind = expectKind::text;
     else if (line.compare(i, 2, u"=>") == 0) tc.kind = expectKind::typed;
     else if (line.compare(i, 2, u"!>") == 0) tc.kind = expectKind::error;
+    else if (line.compare(i, 2, u"/>") == 0) tc.kind = expectKind::path;
     else {
-        error = u"\"->\", \"=>\" or \"!>\" expected after the arguments";
+        error = u"\"->\", \"=>\", \"!>\" or \"/>\" expected after the arguments";
         return commentKind::malformed;
     }
     zt::string rest = line.substr(i + 2);

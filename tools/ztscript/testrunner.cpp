@@ -3,6 +3,7 @@
 #include "testcomment.h"
 #include "tool.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <ostream>
@@ -47,8 +48,8 @@ public:
     }
     scratchFolder(const scratchFolder&) = delete;
     scratchFolder& operator=(const scratchFolder&) = delete;
-    // The folder with a trailing separator, or empty when none could be made.
-    zt::string text() const { return mPath.empty() ? zt::string() : zt::string::fromUtf8(mPath.string()) + u"/"; }
+    // The folder with the platform's separator at the end, or empty when none could be made.
+    zt::string text() const { return mPath.empty() ? zt::string() : zt::string((mPath / "").u16string()); }
 
 private:
     fs::path mPath;
@@ -118,6 +119,18 @@ void writeDetails(std::ostream& out, const callOutcome& outcome) {
     }
 }
 
+// Whether actual is the file name expected, written with "/": in the platform's form, with the
+// platform's separator (on Windows also with the current drive in front of a name that starts
+// at the root).
+bool isPlatformName(const zt::string& actual, const zt::string& expected) {
+    zt::string name = expected;
+    const auto separator = static_cast<char16_t>(fs::path::preferred_separator);
+    std::replace(name.begin(), name.end(), u'/', separator);
+    if (actual == name) return true;
+    const zt::string drive(fs::current_path().root_name().u16string());
+    return !drive.empty() && !name.empty() && name[0] == separator && actual == drive + name;
+}
+
 // Checks the outcome against the expectation; on a mismatch, what to report after "FAIL ...: ".
 bool meetsExpectation(const testCase& tc, const callOutcome& outcome, zt::string& mismatch) {
     switch (tc.kind) {
@@ -134,14 +147,15 @@ bool meetsExpectation(const testCase& tc, const callOutcome& outcome, zt::string
         mismatch = expected + u", got another error";
         return false;
     }
-    case expectKind::text: {
+    case expectKind::text:
+    case expectKind::path: {
         const zt::string expected = u"expected " + quoteText(tc.expected);
         if (outcome.failed) {
             mismatch = expected + u", got an error";
             return false;
         }
         const zt::string actual = resultText(outcome.result);
-        if (actual == tc.expected) return true;
+        if (tc.kind == expectKind::path ? isPlatformName(actual, tc.expected) : actual == tc.expected) return true;
         mismatch = expected + u", got " + quoteText(actual);
         return false;
     }

@@ -238,8 +238,9 @@ public:
 // wraps it like any other failure, so it is the innermost exception of the call's chain.
 class ZTSCRIPT_API executionLimitException : public scriptException {
 public:
-    enum class limit { steps, time, cancelled };
-    executionLimitException(limit which, std::uint64_t maxSteps);
+    enum class limit { steps, time, cancelled, memory };
+    // amount: the number of steps or bytes of the limit that was reached.
+    executionLimitException(limit which, std::uint64_t amount);
     limit which() const { return mWhich; }
     ZTSCRIPT_EXCEPTION_CLONE(executionLimitException)
 
@@ -523,8 +524,15 @@ struct ZTSCRIPT_API executionLimits {
     std::optional<std::chrono::steady_clock::time_point> deadline;
     // A flag another thread may set to stop the call; it must outlive the call.
     const std::atomic<bool>* cancel = nullptr;
+    // Most bytes by which the process's heap may grow while the call runs; 0 is no limit. It is
+    // looked at before every statement, so one statement may go beyond it by what it allocates
+    // itself (a string of twice the size, say). The heap is the process's: what other threads
+    // allocate meanwhile counts as well.
+    std::uint64_t maxMemory = 0;
 
-    bool limitsAnything() const { return maxSteps != 0 || deadline.has_value() || cancel != nullptr; }
+    bool limitsAnything() const {
+        return maxSteps != 0 || deadline.has_value() || cancel != nullptr || maxMemory != 0;
+    }
 };
 
 class ZTSCRIPT_API codecontext {
@@ -724,6 +732,8 @@ class ZTSCRIPT_API scriptFileReader {
 public:
     explicit scriptFileReader(const zt::file& f) : mFile(f) {}
     explicit scriptFileReader(const zt::binaryBuffer& buffer) : mBuffer(buffer) {}
+    // Reads bytes that others keep as well (the code manager's index of a file), without a copy.
+    explicit scriptFileReader(std::shared_ptr<const zt::binaryBuffer> shared) : mShared(std::move(shared)) {}
 
     // Indexes every definition: section = function name, keys "parameter1".. and "script".
     void readInto(zt::configStructure& index);
@@ -735,12 +745,23 @@ public:
     static bool parseDefinition(const zt::string& text, zt::string& name, std::vector<zt::string>& parameterTexts,
                                 zt::string& body);
 
+    // Where reading stands: the byte offset and its line; seek goes back to such a place.
+    size_t position() const { return mPosition; }
+    std::uint32_t line() const { return mLineNumber; }
+    void seek(size_t position, std::uint32_t line) {
+        mPosition = position;
+        mLineNumber = line;
+    }
+
 private:
+    const zt::binaryBuffer& bytes() const { return mShared ? *mShared : mBuffer; }
+
     static bool parseDefinitionAt(const zt::string& text, zt::string& name, std::vector<zt::string>& parameterTexts,
                                   zt::string& body, size_t& bodyOffset);
 
     zt::file mFile;
     zt::binaryBuffer mBuffer;
+    std::shared_ptr<const zt::binaryBuffer> mShared;
     size_t mPosition = 0;
     std::uint32_t mLineNumber = 1; // line of the byte at mPosition
     std::uint32_t mLastLine = 0;   // line of the last line read
@@ -771,8 +792,16 @@ public:
 
     // Number of cached functions (for hosts and tests).
     size_t cachedFunctionCount() const;
-    // Number of times a script file was read and parsed into the cache.
+    // The cache keeps every function it parsed for the life of the process (about a kilobyte
+    // and the size of its statements each). A host that calls many different functions, or
+    // generates script files, may drop the functions no call is running at the moment: they
+    // are parsed again when next called. Returns the number of functions dropped.
+    size_t releaseIdleFunctions();
+    // Number of times a function was parsed into the cache.
     size_t loadCount() const { return mLoads.load(); }
+    // Number of times a script file was read and split into its definitions (once per version
+    // of the file, for all its functions).
+    size_t fileReadCount() const { return mFileReads.load(); }
 
     codeManager(const codeManager&) = delete;
     codeManager& operator=(const codeManager&) = delete;
@@ -781,6 +810,7 @@ public:
     struct loadedFunction;
     struct scriptFunctionEntry;
     struct resolvedFile;
+    struct fileIndex;
 
 private:
     codeManager();
@@ -788,16 +818,20 @@ private:
                                                        const zt::string& function, scriptFunctionEntry*& entry);
     std::shared_ptr<const resolvedFile> resolveFile(const zt::string& basePath, const zt::string& file,
                                                     zt::entryStamp& stamp);
+    std::shared_ptr<const fileIndex> indexOf(const zt::file& file, const zt::entryStamp& stamp);
 
     mutable zt::mutex mMutex;
     std::map<zt::string, std::unique_ptr<scriptFunctionEntry>> mCache;
     std::atomic<size_t> mLoads{0};
+    std::atomic<size_t> mFileReads{0};
     std::atomic<std::int64_t> mFileCheckInterval{0}; // milliseconds
     std::mutex mResolveMutex;
     // resolveKey(base path, file name) -> where the file was found.
     std::unordered_map<std::u16string, std::shared_ptr<const resolvedFile>> mResolved;
-    // The entries of mCache by key again, found by hashing (entries are never removed).
+    // The entries of mCache by key again, found by hashing.
     std::unordered_map<std::u16string, scriptFunctionEntry*> mIndex;
+    // The definitions of the script files read last, by file name (a few; see fileIndex).
+    std::unordered_map<std::u16string, std::shared_ptr<const fileIndex>> mFiles;
 };
 
 } // namespace zt::script

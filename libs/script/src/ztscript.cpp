@@ -3,6 +3,8 @@
 #include "ztscript.h"
 #include "ztmodules.h"
 
+#include <ztchecks.h>
+
 #include <algorithm>
 #include <cstring>
 #include <unordered_map>
@@ -81,15 +83,17 @@ variableNotFoundException::variableNotFoundException(const zt::string& name, con
     : scriptException(makeMessage(u"EVarNotFound", u"Variable \"[Var]\" not found", {{u"Var", &name}}), inner) {}
 
 namespace {
-locString limitMessage(executionLimitException::limit which, std::uint64_t maxSteps) {
+locString limitMessage(executionLimitException::limit which, std::uint64_t amount) {
+    const zt::string number = zt::string::format(u"%llu", static_cast<unsigned long long>(amount));
     switch (which) {
-    case executionLimitException::limit::steps: {
-        const zt::string steps = zt::string::format(u"%llu", static_cast<unsigned long long>(maxSteps));
+    case executionLimitException::limit::steps:
         return makeMessage(u"EStepLimit", u"The call was stopped: it reached its limit of [Steps] executed statements",
-                           {{u"Steps", &steps}});
-    }
+                           {{u"Steps", &number}});
     case executionLimitException::limit::time:
         return makeMessage(u"ETimeLimit", u"The call was stopped: its time limit ran out", {});
+    case executionLimitException::limit::memory:
+        return makeMessage(u"EMemoryLimit", u"The call was stopped: it used more than its limit of [Bytes] bytes of memory",
+                           {{u"Bytes", &number}});
     case executionLimitException::limit::cancelled:
         break;
     }
@@ -97,8 +101,8 @@ locString limitMessage(executionLimitException::limit which, std::uint64_t maxSt
 }
 } // namespace
 
-executionLimitException::executionLimitException(limit which, std::uint64_t maxSteps)
-    : scriptException(limitMessage(which, maxSteps), nullptr), mWhich(which) {}
+executionLimitException::executionLimitException(limit which, std::uint64_t amount)
+    : scriptException(limitMessage(which, amount), nullptr), mWhich(which) {}
 
 zt::string sourcePosition::text() const {
     if (!known()) return {};
@@ -180,10 +184,10 @@ ZT_FAST_TLS thread_local int gParseNesting = 0;
 class executionBudget {
 public:
     explicit executionBudget(const executionLimits& limits, executionBudget* outer)
-        : mLimits(limits), mpOuter(outer) {}
+        : mLimits(limits), mpOuter(outer), mHeapAtStart(limits.maxMemory ? zt::heapInUse() : 0) {}
 
     void step() {
-        if (mTripped) throw executionLimitException(*mTripped, mLimits.maxSteps);
+        if (mTripped) throw executionLimitException(*mTripped, amountOf(*mTripped));
         ++mSteps;
         if (mLimits.maxSteps != 0 && mSteps > mLimits.maxSteps) trip(executionLimitException::limit::steps);
         if (mLimits.cancel && mLimits.cancel->load(std::memory_order_relaxed))
@@ -191,18 +195,25 @@ public:
         // Reading the clock costs more than a statement: look every 64 statements.
         if (mLimits.deadline && (mSteps & 63u) == 1u && std::chrono::steady_clock::now() >= *mLimits.deadline)
             trip(executionLimitException::limit::time);
+        // The heap's size is cheap to read and can double in one statement: look every time.
+        if (mLimits.maxMemory != 0 && zt::heapInUse() > mHeapAtStart + mLimits.maxMemory)
+            trip(executionLimitException::limit::memory);
         if (mpOuter) mpOuter->step();
     }
 
 private:
+    std::uint64_t amountOf(executionLimitException::limit which) const {
+        return which == executionLimitException::limit::memory ? mLimits.maxMemory : mLimits.maxSteps;
+    }
     [[noreturn]] void trip(executionLimitException::limit which) {
         mTripped = which;
-        throw executionLimitException(which, mLimits.maxSteps);
+        throw executionLimitException(which, amountOf(which));
     }
 
     executionLimits mLimits;
     executionBudget* mpOuter;
     std::uint64_t mSteps = 0;
+    std::uint64_t mHeapAtStart;
     std::optional<executionLimitException::limit> mTripped;
 };
 
@@ -730,13 +741,15 @@ struct parseFrame {
     size_t cursor; // where to look for the next nested text
 };
 thread_local const sourceMap* gSourceMap = nullptr;
-thread_local std::vector<parseFrame> gParseFrames;
-thread_local sourcePosition gLastParseFailure;
+struct parseFramesTag;
+struct lastParseFailureTag;
+std::vector<parseFrame>& parseFrames() { return zt::threadOwned<std::vector<parseFrame>, parseFramesTag>(); }
+sourcePosition& lastParseFailure() { return zt::threadOwned<sourcePosition, lastParseFailureTag>(); }
 
 // Offset in the body of s, a trimmed text; lead is the number of blanks trimmed at its start.
 size_t bodyOffsetOf(const zt::string& s, size_t lead) {
-    if (gParseFrames.empty()) return lead; // the body itself
-    parseFrame& parent = gParseFrames.back();
+    if (parseFrames().empty()) return lead; // the body itself
+    parseFrame& parent = parseFrames().back();
     if (s.empty()) return parent.offset;
     size_t at = parent.text->find(s, parent.cursor);
     if (at == zt::string::npos) at = parent.text->find(s);
@@ -747,17 +760,17 @@ size_t bodyOffsetOf(const zt::string& s, size_t lead) {
 
 // Records the place of the innermost failing text, once per failure.
 void noteParseFailure(const sourcePosition& where) {
-    if (!gLastParseFailure.known()) gLastParseFailure = where;
+    if (!lastParseFailure().known()) lastParseFailure() = where;
 }
 
 // Keeps a text on the frame stack while its pieces are parsed.
 struct frameGuard {
     bool active;
     frameGuard(const zt::string* text, size_t offset) : active(gSourceMap != nullptr) {
-        if (active) gParseFrames.push_back({text, offset, 0});
+        if (active) parseFrames().push_back({text, offset, 0});
     }
     ~frameGuard() {
-        if (active) gParseFrames.pop_back();
+        if (active) parseFrames().pop_back();
     }
     frameGuard(const frameGuard&) = delete;
     frameGuard& operator=(const frameGuard&) = delete;
@@ -766,16 +779,16 @@ struct frameGuard {
 
 sourceScope::sourceScope(const sourceMap& map) : mpPrevious(gSourceMap) {
     gSourceMap = &map;
-    gParseFrames.clear();
-    gLastParseFailure = sourcePosition();
+    parseFrames().clear();
+    lastParseFailure() = sourcePosition();
 }
 
 sourceScope::~sourceScope() {
     gSourceMap = mpPrevious;
-    gParseFrames.clear();
+    parseFrames().clear();
 }
 
-sourcePosition lastParseFailurePosition() { return gLastParseFailure; }
+sourcePosition lastParseFailurePosition() { return lastParseFailure(); }
 
 statement* statementParser::createStatementFrom(const zt::string& text, int flags) {
     if (!gSourceMap) return createStatementAt(text, flags, 0);
@@ -929,9 +942,10 @@ const ansiTable& ansiCharacters() {
 
 bool scriptFileReader::readLine(zt::string& line) {
     line.clear();
-    if (mBuffer.empty()) return false;
-    const std::uint8_t* data = mBuffer.data();
-    const size_t size = mBuffer.logicalLength();
+    const zt::binaryBuffer& buffer = bytes();
+    if (buffer.empty()) return false;
+    const std::uint8_t* data = buffer.data();
+    const size_t size = buffer.logicalLength();
     const ansiTable& table = ansiCharacters();
     while (mPosition < size) {
         const std::uint8_t byte = data[mPosition++];
@@ -1148,14 +1162,87 @@ struct codeManager::loadedFunction {
     std::vector<scString> parameterNames; // interned once, in the order of parameters
     zt::file file;
     zt::string folder;     // the file's folder, handed to the body as "scriptbasepath"
-    zt::entryStamp stamp;  // the file as it was when its modification time was taken
+    zt::entryStamp stamp;  // the file as it was just before it was read
+    std::uint32_t crc = 0; // CRC-32 of the bytes read
+    // The stamp alone proves the content: the bytes were read again, found unchanged, after the
+    // stamp had settled (see loadFunction).
+    mutable std::atomic<bool> trusted{false};
 };
 
 struct codeManager::scriptFunctionEntry {
     std::shared_ptr<const loadedFunction> function;
     std::atomic<std::uint32_t> useCount{0};
-    zt::timestamp modificationTime;
 };
+
+// The definitions of one script file, as read under one stamp: the file's bytes (unscrambled)
+// and where each definition starts, found by the hash of its lower-cased name. The first call of
+// a function reads only that function's definitions from them, so the first calls of a file's
+// other functions do not read and split the whole file again.
+struct codeManager::fileIndex {
+    struct definitionStart {
+        std::size_t nameHash;
+        std::size_t position;
+        std::uint32_t line;
+    };
+
+    zt::entryStamp stamp;   // the file just before it was read
+    std::uint32_t crc = 0;  // CRC-32 of the bytes read (before unscrambling)
+    mutable std::atomic<bool> trusted{false}; // as loadedFunction::trusted
+    std::shared_ptr<const zt::binaryBuffer> bytes;
+    std::vector<definitionStart> starts; // by nameHash, in file order within one hash
+
+    static std::size_t hashOf(const zt::string& lowerName) { return std::hash<std::u16string>()(lowerName); }
+
+    // Finds the definitions as scriptFileReader::readInto would: up to the end, or up to the first
+    // definition that cannot be split.
+    void findDefinitions() {
+        scriptFileReader reader(bytes);
+        zt::string name, body;
+        std::vector<zt::string> params;
+        for (;;) {
+            const std::size_t position = reader.position();
+            const std::uint32_t line = reader.line();
+            if (!reader.readNextDefinition(name, params, body)) break;
+            starts.push_back({hashOf(name.lower()), position, line});
+        }
+        std::stable_sort(starts.begin(), starts.end(),
+                         [](const definitionStart& a, const definitionStart& b) { return a.nameHash < b.nameHash; });
+    }
+
+    // The definitions of function (lower-case) in index, as readInto would put them: a later
+    // definition of the same name writes over the keys of an earlier one.
+    void readFunction(const zt::string& function, zt::configStructure& index) const {
+        const std::size_t hash = hashOf(function);
+        auto range = std::equal_range(starts.begin(), starts.end(), definitionStart{hash, 0, 0},
+                                      [](const definitionStart& a, const definitionStart& b) { return a.nameHash < b.nameHash; });
+        scriptFileReader reader(bytes);
+        zt::string name, body;
+        std::vector<zt::string> params;
+        sourceMap lines;
+        for (auto it = range.first; it != range.second; ++it) {
+            reader.seek(it->position, it->line);
+            if (!reader.readNextDefinition(name, params, body, lines) || name.lower() != function) continue;
+            for (size_t n = 0; n < params.size(); ++n)
+                index.setValue(name, zt::string::format(u"parameter%d", static_cast<int>(n + 1)), params[n]);
+            index.setValue(name, u"script", body);
+            index.setValue(name, u"lines", lines.encode());
+        }
+    }
+};
+
+namespace {
+
+// CRC-32 of a file's bytes, to tell two versions of a file apart when their stamps do not.
+std::uint32_t crcOf(const zt::binaryBuffer& buffer) {
+    zt::calcCrc32 crc;
+    crc.crc(buffer.bytes().data(), buffer.bytes().size());
+    return crc.result();
+}
+
+// Files whose definitions stay indexed; beyond that the oldest index is dropped.
+constexpr size_t kMaxIndexedFiles = 8;
+
+} // namespace
 
 // Where the file of a (base path, file name) pair was found, and what on disk decided it: the
 // folders whose listings showed the earlier candidates missing. The record holds while those
@@ -1185,7 +1272,8 @@ constexpr size_t kMaxResolvedFiles = 4096;
 // The key of a (base path, file name) pair: the base path's length first, so that no two pairs
 // give the same key. Built in a buffer of the thread, to spare an allocation per call.
 const std::u16string& resolveKey(const zt::string& basePath, const zt::string& fileName) {
-    thread_local std::u16string key;
+    struct keyTag;
+    std::u16string& key = zt::threadOwned<std::u16string, keyTag>();
     const size_t n = basePath.size();
     key.clear();
     key += static_cast<char16_t>(n & 0xFFFF);
@@ -1215,6 +1303,27 @@ std::chrono::milliseconds codeManager::fileCheckInterval() const {
 size_t codeManager::cachedFunctionCount() const {
     zt::lockGuard guard(mMutex);
     return mCache.size();
+}
+
+size_t codeManager::releaseIdleFunctions() {
+    size_t dropped = 0;
+    {
+        // Calls take their entry's use under this lock, so an entry found idle here stays idle.
+        zt::lockGuard guard(mMutex);
+        for (auto it = mCache.begin(); it != mCache.end();) {
+            if (it->second->useCount.load() == 0) {
+                mIndex.erase(it->first);
+                it = mCache.erase(it);
+                ++dropped;
+            } else {
+                ++it;
+            }
+        }
+        mFiles.clear();
+    }
+    std::lock_guard<std::mutex> guard(mResolveMutex);
+    mResolved.clear();
+    return dropped;
 }
 
 bool codeManager::parseCodeCall(const zt::string& codeCall, eCodeType& type, zt::string& file,
@@ -1331,6 +1440,50 @@ std::shared_ptr<const codeManager::resolvedFile> codeManager::resolveFile(const 
     throw zt::fileNotFoundException(candidates.back());
 }
 
+// The definitions of the file as it is now. An index read under the same stamp is used as long
+// as the stamp can be trusted; until then the file is read and compared by its CRC-32.
+std::shared_ptr<const codeManager::fileIndex> codeManager::indexOf(const zt::file& resolved,
+                                                                   const zt::entryStamp& stamp) {
+    const std::u16string& name = resolved.name();
+    std::shared_ptr<const fileIndex> known;
+    {
+        zt::lockGuard guard(mMutex);
+        auto it = mFiles.find(name);
+        if (it != mFiles.end() && it->second->stamp == stamp) known = it->second;
+    }
+    if (known && known->trusted.load(std::memory_order_acquire)) return known;
+
+    const std::int64_t readAt = zt::entryStamp::nowNs();
+    auto bytes = std::make_shared<zt::binaryBuffer>();
+    if (!bytes->readFromFile(resolved)) throw zt::readFileException(resolved.name());
+    const std::uint32_t crc = crcOf(*bytes);
+    const bool settled = stamp.settledAt(readAt);
+    if (known && known->crc == crc) {
+        // The same bytes: once the stamp has settled no change can hide behind it any more.
+        if (settled) known->trusted.store(true, std::memory_order_release);
+        return known;
+    }
+
+    if (resolved.extension().lower() == u"ztsscr") bytes->xxor(scrambleKey());
+    auto fresh = std::make_shared<fileIndex>();
+    fresh->stamp = stamp;
+    fresh->crc = crc;
+    fresh->trusted = settled;
+    fresh->bytes = std::move(bytes);
+    ++mFileReads;
+    try {
+        fresh->findDefinitions();
+    } catch (const zt::exception& e) {
+        throw zt::readFileException(resolved.name(), &e);
+    } catch (...) {
+        throw zt::readFileException(resolved.name());
+    }
+    zt::lockGuard guard(mMutex);
+    if (mFiles.size() >= kMaxIndexedFiles && mFiles.find(name) == mFiles.end()) mFiles.erase(mFiles.begin());
+    mFiles.insert_or_assign(name, fresh);
+    return fresh;
+}
+
 std::shared_ptr<const codeManager::loadedFunction> codeManager::loadFunction(const zt::string& basePath,
                                                                              const zt::string& fileName,
                                                                              const zt::string& function,
@@ -1340,55 +1493,55 @@ std::shared_ptr<const codeManager::loadedFunction> codeManager::loadFunction(con
     const std::shared_ptr<const resolvedFile> where = resolveFile(basePath, fileName, stamp);
     const zt::file& resolved = where->file;
 
-    // 2./3. Cached and current? The names come lower-cased from parseCodeCall. An entry loaded
-    // from this very file, unchanged since, is current without reading its time again.
-    thread_local zt::string key;
+    // 2./3. Cached and current? The names come lower-cased from parseCodeCall. An entry read
+    // from this very file is current while the file's stamp (time, size, identity) is the one
+    // taken before it was read, and that stamp is trusted. A stamp taken within the file
+    // system's clock granularity of a change is not: another change in the same tick keeps it,
+    // so until then the bytes are read and compared again.
+    struct keyTag;
+    zt::string& key = zt::threadOwned<zt::string, keyTag>();
     key.assign(fileName);
     key += u'.';
     key += function;
+    std::shared_ptr<const loadedFunction> cached;
     {
         zt::lockGuard guard(mMutex);
         auto it = mIndex.find(key);
-        if (it != mIndex.end()) {
-            const loadedFunction& cached = *it->second->function;
-            if (cached.stamp == stamp && cached.file.name() == resolved.name()) {
+        if (it != mIndex.end() && it->second->function->stamp == stamp &&
+            it->second->function->file.name() == resolved.name()) {
+            cached = it->second->function;
+            if (cached->trusted.load(std::memory_order_acquire)) {
                 entry = it->second;
                 ++entry->useCount;
                 return entry->function;
             }
         }
     }
-    zt::timestamp modified = zt::timestamp::fromTimer(resolved.lastModificationTime());
-    {
+
+    // 4. The file's definitions, and a function read from the very same bytes stays.
+    const std::shared_ptr<const fileIndex> file = indexOf(resolved, stamp);
+    if (cached && cached->crc == file->crc) {
+        if (file->trusted.load(std::memory_order_acquire)) cached->trusted.store(true, std::memory_order_release);
         zt::lockGuard guard(mMutex);
-        auto it = mCache.find(key);
-        if (it != mCache.end() && !(it->second->modificationTime < modified)) {
-            entry = it->second.get();
+        auto it = mIndex.find(key);
+        if (it != mIndex.end() && it->second->function == cached) {
+            entry = it->second;
             ++entry->useCount;
-            return entry->function;
+            return cached;
         }
     }
 
-    // 4. Load without holding the lock.
-    zt::binaryBuffer buffer;
-    if (!buffer.readFromFile(resolved)) throw zt::readFileException(resolved.name());
-    if (resolved.extension().lower() == u"ztsscr") buffer.xxor(scrambleKey());
+    // 5. Parse the function without holding the lock.
     zt::configStructure index;
-    scriptFileReader reader(buffer);
-    try {
-        reader.readInto(index);
-    } catch (const zt::readFileException& e) {
-        // the reader was handed a buffer: name the file it came from
-        throw zt::readFileException(resolved.name(), e.inner());
-    }
-    modified = zt::timestamp::fromTimer(resolved.lastModificationTime());
-    const zt::entryStamp loadedStamp = zt::entryStamp::of(resolved.name());
+    file->readFunction(function.lower(), index);
     ++mLoads;
 
     auto loaded = std::make_shared<loadedFunction>();
     loaded->file = resolved;
     loaded->folder = zt::fsEntryName(resolved.name()).path();
-    loaded->stamp = loadedStamp;
+    loaded->stamp = stamp;
+    loaded->crc = file->crc;
+    loaded->trusted = file->trusted.load(std::memory_order_acquire);
     zt::string bodyText;
     if (index.getValue(function.lower(), u"script", bodyText)) {
         zt::string lines;
@@ -1405,7 +1558,7 @@ std::shared_ptr<const codeManager::loadedFunction> codeManager::loadFunction(con
         loaded->parameterNames.emplace_back(loaded->parameters.back().name);
     }
 
-    // 5. Insert, or refresh the entry in place. Running calls keep the body they started with.
+    // 6. Insert, or refresh the entry in place. Running calls keep the body they started with.
     zt::lockGuard guard(mMutex);
     auto& slot = mCache[key];
     if (!slot) {
@@ -1413,7 +1566,6 @@ std::shared_ptr<const codeManager::loadedFunction> codeManager::loadFunction(con
         mIndex.emplace(key, slot.get());
     }
     slot->function = loaded;
-    slot->modificationTime = modified;
     entry = slot.get();
     ++entry->useCount;
     return loaded;
@@ -1428,7 +1580,7 @@ bool codeManager::executeFunction(const zt::string& basePath, const zt::string& 
         eCodeType type;
         zt::string file, function;
     };
-    thread_local std::unordered_map<std::u16string, parsedCall> parsedCalls;
+    auto& parsedCalls = zt::threadOwned<std::unordered_map<std::u16string, parsedCall>>();
     const parsedCall* call;
     parsedCall fresh{ctScript, {}, {}};
     if (auto it = parsedCalls.find(codeCall); it != parsedCalls.end()) {

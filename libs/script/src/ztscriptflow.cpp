@@ -327,6 +327,11 @@ __attribute__((tls_model("initial-exec")))
 #endif
 thread_local int gCallDepth = 0;
 
+// Argument vectors of finished calls, kept by each thread for its next calls.
+std::vector<std::vector<genericValue>>& spareArgumentVectors() {
+    return zt::threadOwned<std::vector<std::vector<genericValue>>>();
+}
+
 class callFunction : public scriptbasestatement {
 public:
     static constexpr int maxCallDepth = 200;
@@ -358,10 +363,10 @@ public:
     void execute(codecontext& context, genericValue& result) const override {
         // Argument vectors are reused from a small pool of this thread, so that a call
         // allocates none; a vector goes back emptied (its capacity kept) when the call ends.
-        thread_local std::vector<std::vector<genericValue>> spareArguments;
         struct pooledArguments {
             std::vector<genericValue> values;
             pooledArguments() {
+                auto& spareArguments = spareArgumentVectors();
                 if (!spareArguments.empty()) {
                     values = std::move(spareArguments.back());
                     spareArguments.pop_back();
@@ -369,6 +374,7 @@ public:
             }
             ~pooledArguments() {
                 values.clear();
+                auto& spareArguments = spareArgumentVectors();
                 try {
                     if (spareArguments.size() < 64) spareArguments.push_back(std::move(values));
                 } catch (...) {

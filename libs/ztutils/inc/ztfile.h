@@ -32,7 +32,7 @@ constexpr unsigned DI_DIRECTORY = 0x10; // folders ("." and ".." are never liste
 class ZTUTILS_API fsEntryName {
 public:
     fsEntryName() = default;
-    // Backslashes become the platform separator.
+    // Either separator becomes the platform separator ("/" here, "\" on Windows).
     fsEntryName(const string& name);
 
     const string& name() const { return mName; }
@@ -162,6 +162,13 @@ ZTUTILS_API std::FILE* _wfopen(const char16_t* name, const char16_t* mode);
 // The folder (ending with a separator) of the named module; an empty name means the running
 // program.
 ZTUTILS_API string getModulePath(const string& moduleName);
+
+// Replaces the content of the named file as a whole: the bytes go to a new file beside it, which
+// then takes the old one's place, so that a failure leaves the old content as it was. A symbolic
+// link is followed (the file it names gets the content, the link stays a link), and the file
+// keeps its permissions and, where the process may set it, its owner. False when the content
+// could not be written.
+ZTUTILS_API bool replaceFileContent(const string& name, const std::string& bytes);
 
 // Bytes of a file.
 class ZTUTILS_API binaryBuffer {

@@ -1,8 +1,9 @@
 // Stand-ins for the window system: the owner window of dialogs and the modal message box.
 //
-// The library shows no windows itself. A host that can ask the user installs a message-box
-// handler with setMessageBoxHandler; MessageBoxW hands every box to it. Without a handler
-// MessageBoxW shows nothing and returns 0, as the platform call does when it cannot show a box.
+// A host that asks the user its own way installs a message-box handler with
+// setMessageBoxHandler; MessageBoxW hands every box to it. Without a handler, Windows shows the
+// system's box; elsewhere nothing is shown and the answer is 0, as the platform call gives when it
+// cannot show a box.
 #pragma once
 
 #include "ztexport.h"

@@ -43,6 +43,11 @@ ZTUTILS_API std::string stringToAnsi(const string& text, char substitute = '?');
 ZTUTILS_API int MultiByteToWideChar(unsigned codePage, unsigned long flags, const char* src, int srcLength,
                                     char16_t* dst, int dstLength);
 
+// Bytes the process's heap holds at the moment (allocated and not freed), as cheaply as the
+// platform tells it: the allocator's count on Linux, the private bytes committed on Windows; 0
+// where the system does not tell (Wine).
+ZTUTILS_API std::uint64_t heapInUse();
+
 // The program's arguments as UTF-8 texts, the program's name first. Windows hands argv over in
 // the ANSI code page, so there they are read from the UTF-16 command line instead.
 ZTUTILS_API std::vector<std::string> commandLineArguments(int argc, char** argv);

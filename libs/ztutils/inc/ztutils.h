@@ -10,5 +10,6 @@
 #include "ztstack.h"
 #include "ztstring.h"
 #include "ztsystem.h"
+#include "ztthread.h"
 #include "zttypes.h"
 #include "ztvalue.h"

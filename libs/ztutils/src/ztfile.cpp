@@ -24,8 +24,11 @@
 #  endif
 #  include <windows.h>
 #else
+#  include <cerrno>
+#  include <fcntl.h>
 #  include <link.h>
 #  include <sys/stat.h>
+#  include <unistd.h>
 #endif
 
 namespace fs = std::filesystem;
@@ -63,10 +66,12 @@ string fromPath(const fs::path& p) {
 #endif
 }
 
-// Names use the platform separator; on Windows both kinds are understood by the system.
+// Names use the platform separator, whichever of the two a script wrote.
 string normalize(const string& name) {
     string n = name;
-#if !defined(_WIN32)
+#if defined(_WIN32)
+    std::replace(n.begin(), n.end(), u'/', u'\\');
+#else
     std::replace(n.begin(), n.end(), u'\\', u'/');
 #endif
     return n;
@@ -228,11 +233,46 @@ folderListingCache& folderListings() {
 
 } // namespace
 
+#if defined(_WIN32)
+namespace {
+
+// The name of an existing entry as the disk spells it: the system finds names without regard to
+// case, and each part after the root is looked up once more for its spelling.
+string diskSpelling(const string& n) {
+    string out = n.substr(0, rootLength(n));
+    size_t start = out.size();
+    for (size_t i = start; i <= n.size(); ++i) {
+        if (i < n.size() && !isSeparator(n[i])) continue;
+        const string part = n.substr(start, i - start);
+        string spelled = part;
+        if (!part.empty() && part != u"." && part != u"..") {
+            const string sofar = out + part;
+            WIN32_FIND_DATAW found;
+            HANDLE h = FindFirstFileW(reinterpret_cast<const wchar_t*>(sofar.c_str()), &found);
+            if (h != INVALID_HANDLE_VALUE) {
+                spelled = string(reinterpret_cast<const char16_t*>(found.cFileName));
+                FindClose(h);
+            }
+        }
+        out += spelled;
+        if (i < n.size()) out += kSeparator;
+        start = i + 1;
+    }
+    return out;
+}
+
+} // namespace
+#endif
+
 bool fsEntryName::resolveNoCase(const string& name, string& resolved) {
     if (name.empty()) return false;
     const string n = normalize(name);
     if (entryExists(toPath(n))) {
+#if defined(_WIN32)
+        resolved = diskSpelling(n);
+#else
         resolved = n;
+#endif
         return true;
     }
 
@@ -403,8 +443,13 @@ bool file::copyTo(const string& target, bool overwrite) const {
     if (!fs::is_regular_file(source, ec)) return false;
     const fs::path dest = toPath(diskName(target));
     if (entryExists(dest) && !overwrite) return false;
+#if defined(_WIN32)
+    // The runtime's copy_file cannot tell two files apart on Windows (no inode numbers).
+    return CopyFileW(source.c_str(), dest.c_str(), overwrite ? FALSE : TRUE) != 0;
+#else
     fs::copy_file(source, dest, overwrite ? fs::copy_options::overwrite_existing : fs::copy_options::none, ec);
     return !ec;
+#endif
 }
 
 bool file::remove() const {
@@ -490,7 +535,9 @@ fileIterator directory::fileIt(const string& filter, unsigned mask) const {
         if (statusError || !fs::exists(st)) continue;
 #if defined(_WIN32)
         const DWORD attributes = GetFileAttributesW(entries->path().c_str());
-        const bool hidden = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_HIDDEN);
+        // Names starting with "." count as hidden here too, so that listings match Linux's.
+        const bool hidden = (!name.empty() && name[0] == u'.') ||
+                            (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_HIDDEN));
         const bool system = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_SYSTEM);
 #else
         const bool hidden = !name.empty() && name[0] == u'.';
@@ -511,8 +558,14 @@ fileIterator directory::fileIt(const string& filter, unsigned mask) const {
 
 std::FILE* _wfopen(const char16_t* name, const char16_t* mode) {
     if (name == nullptr || mode == nullptr || *name == u'\0') return nullptr;
+    // Lines end with a line feed on every platform: the text mode of the runtime is not used.
 #if defined(_WIN32)
-    return ::_wfopen(reinterpret_cast<const wchar_t*>(name), reinterpret_cast<const wchar_t*>(mode));
+    std::wstring wideMode;
+    for (const char16_t* c = mode; *c; ++c) {
+        if (*c != u't' && *c != u'b') wideMode += static_cast<wchar_t>(*c);
+    }
+    wideMode += L'b';
+    return ::_wfopen(toPath(diskName(name)).c_str(), wideMode.c_str());
 #else
     std::string narrowMode;
     for (const char16_t* c = mode; *c; ++c) {
@@ -680,22 +733,120 @@ string getModulePath(const string& moduleName) {
 }
 
 // ---------------------------------------------------------------------------------------------
+// Replacing a file's content
+
+bool replaceFileContent(const string& name, const std::string& bytes) {
+    std::error_code ec;
+    // The file that a link names gets the content; the new file is made beside it.
+    fs::path target = toPath(diskName(name));
+    if (fs::is_symlink(target, ec)) {
+        target = fs::canonical(target, ec);
+        if (ec) return false;
+    }
+    fs::path temporary = target;
+    temporary += ".zt-new";
+#if defined(_WIN32)
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        out.close();
+        if (!out) {
+            fs::remove(temporary, ec);
+            return false;
+        }
+    }
+    // ReplaceFileW keeps the old file's attributes and access rights; a new file is moved.
+    const bool replaced = fs::exists(target, ec)
+                              ? ReplaceFileW(target.c_str(), temporary.c_str(), nullptr, 0, nullptr, nullptr) != 0
+                              : MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+    if (!replaced) fs::remove(temporary, ec);
+    return replaced;
+#else
+    struct stat old {};
+    const bool existed = ::stat(target.c_str(), &old) == 0;
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) return false;
+    bool ok = true;
+    for (size_t done = 0; ok && done < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        ok = n > 0;
+        if (ok) done += static_cast<size_t>(n);
+    }
+    if (ok && existed) {
+        ok = ::fchmod(fd, old.st_mode & 07777) == 0;
+        // Only a privileged process may give a file away; the owner is kept where it may.
+        if (ok && (old.st_uid != ::geteuid() || old.st_gid != ::getegid()))
+            (void)!::fchown(fd, old.st_uid, old.st_gid);
+    }
+    ok = ::fsync(fd) == 0 && ok;
+    ok = ::close(fd) == 0 && ok;
+    if (ok) ok = ::rename(temporary.c_str(), target.c_str()) == 0;
+    if (!ok) ::unlink(temporary.c_str());
+    return ok;
+#endif
+}
+
+// ---------------------------------------------------------------------------------------------
 // binaryBuffer
+
+#if defined(_WIN32)
+namespace {
+
+// Reads the whole file, letting others replace or delete it meanwhile (as editors do when they
+// save): the file is opened with every sharing mode. A file that is being replaced cannot be
+// opened for a moment; that is tried again a few times.
+bool readWholeFile(const fs::path& p, std::vector<std::uint8_t>& out) {
+    HANDLE h = INVALID_HANDLE_VALUE;
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        h = CreateFileW(p.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h != INVALID_HANDLE_VALUE) break;
+        const DWORD error = GetLastError();
+        if (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED) return false;
+        Sleep(1);
+    }
+    if (h == INVALID_HANDLE_VALUE) return false;
+    bool ok = true;
+    constexpr DWORD kChunk = 1 << 16; // read straight into the result: no buffer on the stack
+    for (;;) {
+        const size_t had = out.size();
+        out.resize(had + kChunk);
+        DWORD got = 0;
+        ok = ReadFile(h, out.data() + had, kChunk, &got, nullptr) != 0;
+        out.resize(had + (ok ? got : 0));
+        if (!ok || got == 0) break;
+    }
+    CloseHandle(h);
+    return ok;
+}
+
+} // namespace
+#else
+namespace {
+
+bool readWholeFile(const fs::path& p, std::vector<std::uint8_t>& out) {
+    std::ifstream in(p, std::ios::binary);
+    if (!in) return false;
+    constexpr size_t kChunk = 1 << 16; // read straight into the result: no buffer on the stack
+    while (in) {
+        const size_t had = out.size();
+        out.resize(had + kChunk);
+        in.read(reinterpret_cast<char*>(out.data() + had), kChunk);
+        out.resize(had + static_cast<size_t>(in.gcount()));
+    }
+    return !in.bad();
+}
+
+} // namespace
+#endif
 
 bool binaryBuffer::readFromFile(const file& f) {
     mData.clear();
     const fs::path p = toPath(diskName(f.name()));
     std::error_code ec;
     if (f.empty() || fs::is_directory(p, ec)) return false;
-    std::ifstream in(p, std::ios::binary);
-    if (!in) return false;
-    char chunk[65536];
-    while (in) {
-        in.read(chunk, sizeof chunk);
-        const std::streamsize got = in.gcount();
-        if (got > 0) mData.insert(mData.end(), chunk, chunk + got);
-    }
-    if (in.bad()) {
+    if (!readWholeFile(p, mData)) {
         mData.clear();
         return false;
     }

@@ -2,6 +2,10 @@
 
 #include <mutex>
 
+#if defined(_WIN32)
+#include <windows.h> // after ztplatform.h: the system header defines the MB_ and ID names as macros
+#endif
+
 namespace zt {
 
 namespace {
@@ -27,7 +31,15 @@ int MessageBoxW(HWND owner, const char16_t* text, const char16_t* caption, unsig
         std::lock_guard guard(gHandlerLock);
         handler = handlerSlot();
     }
-    if (!handler) return 0;
+    if (!handler) {
+#if defined(_WIN32)
+        // No handler installed: the system shows the box.
+        return ::MessageBoxW(static_cast<::HWND>(owner), reinterpret_cast<const wchar_t*>(text),
+                             reinterpret_cast<const wchar_t*>(caption), flags);
+#else
+        return 0;
+#endif
+    }
     return handler(owner, string(text ? text : u""), string(caption ? caption : u""), flags);
 }
 

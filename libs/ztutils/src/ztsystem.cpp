@@ -20,7 +20,9 @@
 #  include <shellapi.h>
 #  include <fcntl.h>
 #  include <io.h>
+#  include <psapi.h>
 #else
+#  include <malloc.h>
 #  include <sys/syscall.h>
 #  include <unistd.h>
 #  include <unicode/ucnv.h>
@@ -197,6 +199,31 @@ int MultiByteToWideChar(unsigned codePage, unsigned long flags, const char* src,
     if (count > dstLength) return 0;
     std::memcpy(dst, out.data(), out.size() * sizeof(char16_t));
     return count;
+}
+
+#if defined(__has_feature)
+#  if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#    define ZT_ASAN 1
+#  endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__) || defined(ZT_ASAN)
+extern "C" size_t __sanitizer_get_current_allocated_bytes();
+#endif
+
+std::uint64_t heapInUse() {
+#if defined(_WIN32)
+    PROCESS_MEMORY_COUNTERS_EX counters{};
+    counters.cb = sizeof counters;
+    if (!K32GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
+                                 sizeof counters))
+        return 0;
+    return counters.PrivateUsage;
+#elif defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__) || defined(ZT_ASAN)
+    return __sanitizer_get_current_allocated_bytes(); // the sanitizer's allocator stands in for malloc
+#else
+    const struct mallinfo2 info = mallinfo2();
+    return info.uordblks + info.hblkhd;
+#endif
 }
 
 std::vector<std::string> commandLineArguments(int argc, char** argv) {

@@ -1,4 +1,5 @@
 #include "ztvalue.h"
+#include "ztthread.h"
 
 #include "ztexception.h"
 
@@ -8,6 +9,7 @@
 #include <cmath>
 #include <limits>
 #include <mutex>
+#include <new>
 #include <shared_mutex>
 #include <typeindex>
 #include <unordered_map>
@@ -39,9 +41,8 @@ constexpr std::size_t kGranule = 16;
 constexpr std::size_t kClasses = 8; // blocks of 16 .. 128 bytes
 constexpr unsigned kMaxKept = 4096;
 
-// Trivial, so that reaching them needs no initialisation check: the hot path reads them
-// directly. The blocks are given back by a reaper that the first pooled allocation of a thread
-// registers.
+// The free lists of one thread, on the heap: they are given back when the thread ends, through
+// atThreadExit (see ztthread.h for why not by a thread_local destructor).
 struct freeLists {
     void* head[kClasses];
     unsigned count[kClasses];
@@ -54,28 +55,42 @@ struct freeLists {
 #else
 #  define ZT_POOL_TLS
 #endif
-ZT_POOL_TLS thread_local bool tlListsGone = false;  // the thread is ending: no more pooling
-ZT_POOL_TLS thread_local bool tlListsInUse = false; // the reaper is registered
-ZT_POOL_TLS thread_local freeLists tlLists;
+ZT_POOL_TLS thread_local freeLists* tlLists = nullptr;
+ZT_POOL_TLS thread_local bool tlListsGone = false; // the thread is ending: no more pooling
 
-struct freeListReaper {
-    freeListReaper() { tlListsInUse = true; }
-    ~freeListReaper() {
-        tlListsGone = true;
-        for (std::size_t c = 0; c < kClasses; ++c) {
-            while (tlLists.head[c]) {
-                void* next = *static_cast<void**>(tlLists.head[c]);
-                ::operator delete(tlLists.head[c]);
-                tlLists.head[c] = next;
-            }
-            tlLists.count[c] = 0;
+void reapLists(void* lists) {
+    auto* fl = static_cast<freeLists*>(lists);
+#if !defined(_WIN32)
+    // Destructors that run after this one may still free holders: without the lists. (Windows
+    // has freed the thread's storage by now; what runs later starts from fresh, empty storage.)
+    tlListsGone = true;
+    tlLists = nullptr;
+#endif
+    for (std::size_t c = 0; c < kClasses; ++c) {
+        while (fl->head[c]) {
+            void* next = *static_cast<void**>(fl->head[c]);
+            ::operator delete(fl->head[c]);
+            fl->head[c] = next;
         }
     }
-};
+    delete fl;
+}
 
-void registerReaper() {
-    thread_local freeListReaper reaper;
-    (void)reaper;
+// This thread's lists, made on first use; null once the thread is ending (or when there is no
+// memory for them: blocks then come from the heap directly).
+freeLists* threadLists() noexcept {
+    if (freeLists* fl = tlLists) return fl;
+    if (tlListsGone) return nullptr;
+    auto* fl = new (std::nothrow) freeLists{};
+    if (!fl) return nullptr;
+    try {
+        atThreadExit(&reapLists, fl);
+    } catch (...) {
+        delete fl;
+        return nullptr;
+    }
+    tlLists = fl;
+    return fl;
 }
 
 } // namespace
@@ -84,16 +99,15 @@ void* genericValue::holderbase::allocate(std::size_t size) {
     std::size_t cls = (size + kGranule - 1) / kGranule;
     if (cls == 0) cls = 1;
     unsigned char* p;
-    if (!kPooled || cls > kClasses || tlListsGone) {
+    freeLists* fl = kPooled && cls <= kClasses ? threadLists() : nullptr;
+    if (!fl) {
         p = static_cast<unsigned char*>(::operator new(size + kHeader));
         *reinterpret_cast<std::size_t*>(p) = 0;
         return p + kHeader;
     }
-    freeLists& fl = tlLists;
-    if (!tlListsInUse) registerReaper();
-    if (void* h = fl.head[cls - 1]) {
-        fl.head[cls - 1] = *static_cast<void**>(h);
-        --fl.count[cls - 1];
+    if (void* h = fl->head[cls - 1]) {
+        fl->head[cls - 1] = *static_cast<void**>(h);
+        --fl->count[cls - 1];
         p = static_cast<unsigned char*>(h);
     } else {
         p = static_cast<unsigned char*>(::operator new(cls * kGranule + kHeader));
@@ -106,19 +120,14 @@ void genericValue::holderbase::deallocate(void* q) noexcept {
     if (!q) return;
     unsigned char* p = static_cast<unsigned char*>(q) - kHeader;
     std::size_t cls = *reinterpret_cast<std::size_t*>(p);
-    if (cls == 0 || tlListsGone) {
+    freeLists* fl = cls != 0 ? threadLists() : nullptr;
+    if (!fl || fl->count[cls - 1] >= kMaxKept) {
         ::operator delete(p);
         return;
     }
-    freeLists& fl = tlLists;
-    if (!tlListsInUse) registerReaper();
-    if (fl.count[cls - 1] >= kMaxKept) {
-        ::operator delete(p);
-        return;
-    }
-    *reinterpret_cast<void**>(p) = fl.head[cls - 1];
-    fl.head[cls - 1] = p;
-    ++fl.count[cls - 1];
+    *reinterpret_cast<void**>(p) = fl->head[cls - 1];
+    fl->head[cls - 1] = p;
+    ++fl->count[cls - 1];
 }
 
 genericValue::holderbase::~holderbase() = default;

@@ -1,9 +1,13 @@
-// Running programs from the tests (the tool, the helper program) with their output captured,
-// and the environment; the one place where the tests meet the platform directly.
+// Where the tests meet the platform directly: running programs (the tool, the helper program)
+// with their output captured, the environment, and modification times of folders.
 #include "testlib.h"
+
+#include <gtest/gtest.h>
 
 #include <ztfile.h>
 
+#include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -135,6 +139,42 @@ std::string builtProgram(const std::string& name) {
     const std::string path = zt::getModulePath(u"").toUtf8() + file;
     std::error_code ec;
     return fs::exists(pathOf(path), ec) ? path : std::string();
+}
+
+void setModificationTime(const std::string& path, std::filesystem::file_time_type time) {
+#if defined(_WIN32)
+    // The C runtime sets no times on folders; the system call does, given a handle to one.
+    HANDLE h = CreateFileW(pathOf(path).wstring().c_str(), FILE_WRITE_ATTRIBUTES,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE) << path;
+    // FILETIME counts 100 ns units since 1601.
+    using hundredNs = std::chrono::duration<std::int64_t, std::ratio<1, 10'000'000>>;
+    const auto sinceUnixEpoch = std::chrono::duration_cast<hundredNs>(
+        std::chrono::file_clock::to_sys(time).time_since_epoch());
+    const auto ticks = static_cast<std::uint64_t>(sinceUnixEpoch.count() + 11'644'473'600LL * 10'000'000LL);
+    FILETIME ft{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+    EXPECT_TRUE(SetFileTime(h, nullptr, nullptr, &ft)) << path;
+    CloseHandle(h);
+#else
+    fs::last_write_time(pathOf(path), time);
+#endif
+}
+
+bool hasConsole() {
+#if defined(_WIN32)
+    return GetConsoleWindow() != nullptr || GetConsoleCP() != 0;
+#else
+    return true;
+#endif
+}
+
+std::string native(std::string name) {
+#if defined(_WIN32)
+    for (char& c : name)
+        if (c == '/') c = '\\';
+#endif
+    return name;
 }
 
 void setEnv(const char* name, const char* value) {
