@@ -114,8 +114,9 @@ TEST_F(CodeManager, RefreshWhenTheStampDiffersOrCannotBeTrusted) {
     dir.write("cm_refresh.tmp", "scrdef f()\ntret(\"third\")\n");
     fs::rename(dir.path + "cm_refresh.tmp", dir.path + name);
     setTime(name, -200);
-    if (zt::entryStamp::of(zt::string::fromUtf8(dir.path + name)).identity != 0)
+    if (zt::entryStamp::of(zt::string::fromUtf8(dir.path + name)).identity != 0) { // no identity on Windows
         EXPECT_EQ(call("$cm_refresh$f"), u"third");
+    }
 
     // Two versions within one tick of the clock: same time, size and file.
     const auto tick = fs::file_time_type::clock::now();
