@@ -109,6 +109,13 @@ inline void checkValueNesting(const char16_t* action) {
     if (stackIsShort()) throwValueNesting(action);
 }
 
+// Whether two type_info objects name the same type. Usually they are the same object; where
+// they are not (one per module on Windows), the names decide, and names that differ in their
+// first letter are told apart without comparing them whole.
+inline bool sameType(const std::type_info& a, const std::type_info& b) noexcept {
+    return &a == &b || (a.name()[0] == b.name()[0] && a == b);
+}
+
 class ZTUTILS_API genericValue {
 public:
     class ZTUTILS_API holderbase {
@@ -155,7 +162,7 @@ public:
         // h as a holder<T>, or null when it holds another type.
         static holder<T>* of(holderbase& h) noexcept {
             const std::type_info* t = h.holderType();
-            return t && (t == &typeid(T) || *t == typeid(T)) ? static_cast<holder<T>*>(&h) : nullptr;
+            return t && sameType(*t, typeid(T)) ? static_cast<holder<T>*>(&h) : nullptr;
         }
         static const holder<T>* of(const holderbase& h) noexcept { return of(const_cast<holderbase&>(h)); }
 
@@ -278,7 +285,7 @@ public:
     const std::type_info& type() const { return mpHolder ? mpHolder->type() : typeid(void); }
     template <class T>
     bool is() const {
-        return mpHolder && (mpHolder->holderType() == &typeid(T) || mpHolder->type() == typeid(T));
+        return mpHolder && sameType(heldType(), typeid(T));
     }
 
     // Reads the value as T (converting when needed). False when empty or not convertible.
@@ -325,12 +332,12 @@ public:
     // Direct access to a value of exactly type T, or null.
     template <class T>
     T* ptrTo() {
-        if (!mpHolder || mpHolder->type() != typeid(T)) return nullptr;
+        if (!mpHolder || !sameType(heldType(), typeid(T))) return nullptr;
         return static_cast<T*>(mpHolder->valuePtr());
     }
     template <class T>
     const T* constPtrTo() const {
-        if (!mpHolder || mpHolder->type() != typeid(T)) return nullptr;
+        if (!mpHolder || !sameType(heldType(), typeid(T))) return nullptr;
         return static_cast<const T*>(mpHolder->constValuePtr());
     }
 
@@ -350,6 +357,12 @@ public:
     }
 
 private:
+    // The held type, without a virtual call for the engine's own holders. Only while not empty.
+    const std::type_info& heldType() const {
+        const std::type_info* t = mpHolder->holderType();
+        return t ? *t : mpHolder->type();
+    }
+
     static genericValue& valueOf(genericValue& element) noexcept { return element; }
     template <class K>
     static genericValue& valueOf(std::pair<const K, genericValue>& element) noexcept {
