@@ -33,8 +33,19 @@
 #endif
 
 #include "ztinterfaces.h"
+#include "ztscript_version.h"
 
 namespace zt::script {
+
+// The version of the engine library the host runs with (ZTSCRIPT_VERSION in ztscript_version.h
+// is that of the headers it was built against).
+struct versionInfo {
+    int majorVersion;
+    int minorVersion;
+    int patchVersion;
+    const char* text; // "0.1.0"
+};
+ZTSCRIPT_API const versionInfo& version();
 
 using zt::genericSet;
 using zt::genericValue;
