@@ -1,7 +1,6 @@
 // The variables library (createvar, setvar, getvar, pointers, isnull, isoftype), the operators
 // library (arithmetic, comparison, rounding, logic, symbol spellings) and decimal rounding.
 #include "testlib.h"
-#include "ztmodules.h"
 
 #include <ztinterfaces.h>
 #include <ztmath.h>
