@@ -7,17 +7,16 @@
 // file on disk becomes newer. Failures come back as exceptions derived from zt::exception.
 #pragma once
 
-#include <ztutils.h>
+#include <ztexception.h>
+#include <ztstring.h>
+#include <zttypes.h>
+#include <ztvalue.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
-#include <tuple>
-#include <unordered_map>
 #include <typeinfo>
 #include <utility>
 #include <vector>
@@ -34,6 +33,14 @@
 
 #include "ztinterfaces.h"
 #include "ztscript_version.h"
+
+// The utility library's file classes appear here only by reference (ztfile.h has them).
+namespace zt {
+class file;
+class binaryBuffer;
+class configStructure;
+struct entryStamp;
+} // namespace zt
 
 namespace zt::script {
 
@@ -495,9 +502,12 @@ protected:
                        const std::vector<std::pair<const char16_t*, bool>>& declarations);
     // False when the parameter was not given (or the provider failed).
     bool getParamValue(const char16_t* name, codecontext& context, genericValue& out) const;
-    bool hasParam(const char16_t* name) const { return mNamedParameters.count(name) != 0; }
+    bool hasParam(const char16_t* name) const { return findParam(name) != nullptr; }
+    // The provider bound to name, or null.
+    const valueProvider* findParam(const char16_t* name) const;
 
-    std::map<zt::string, clonePtr<valueProvider>> mNamedParameters;
+    // The declared names with the providers of their arguments, in declaration order.
+    std::vector<std::pair<zt::string, clonePtr<valueProvider>>> mNamedParameters;
 
 private:
     static void collect(std::vector<std::pair<const char16_t*, bool>>&) {}
@@ -740,10 +750,11 @@ ZTSCRIPT_API genericValue& parameterValue(const parameterDeclaration& declaratio
 // Splits a script file into function definitions.
 class ZTSCRIPT_API scriptFileReader {
 public:
-    explicit scriptFileReader(const zt::file& f) : mFile(f) {}
-    explicit scriptFileReader(const zt::binaryBuffer& buffer) : mBuffer(buffer) {}
+    // Reads the file when readInto is called.
+    explicit scriptFileReader(const zt::file& f);
+    explicit scriptFileReader(const zt::binaryBuffer& buffer);
     // Reads bytes that others keep as well (the code manager's index of a file), without a copy.
-    explicit scriptFileReader(std::shared_ptr<const zt::binaryBuffer> shared) : mShared(std::move(shared)) {}
+    explicit scriptFileReader(std::shared_ptr<const zt::binaryBuffer> shared) : mBytes(std::move(shared)) {}
 
     // Indexes every definition: section = function name, keys "parameter1".. and "script".
     void readInto(zt::configStructure& index);
@@ -764,14 +775,13 @@ public:
     }
 
 private:
-    const zt::binaryBuffer& bytes() const { return mShared ? *mShared : mBuffer; }
+    const zt::binaryBuffer& bytes() const;
 
     static bool parseDefinitionAt(const zt::string& text, zt::string& name, std::vector<zt::string>& parameterTexts,
                                   zt::string& body, size_t& bodyOffset);
 
-    zt::file mFile;
-    zt::binaryBuffer mBuffer;
-    std::shared_ptr<const zt::binaryBuffer> mShared;
+    zt::string mFileName; // the file readInto reads, when no bytes were given
+    std::shared_ptr<const zt::binaryBuffer> mBytes;
     size_t mPosition = 0;
     std::uint32_t mLineNumber = 1; // line of the byte at mPosition
     std::uint32_t mLastLine = 0;   // line of the last line read
@@ -808,10 +818,10 @@ public:
     // are parsed again when next called. Returns the number of functions dropped.
     size_t releaseIdleFunctions();
     // Number of times a function was parsed into the cache.
-    size_t loadCount() const { return mLoads.load(); }
+    size_t loadCount() const;
     // Number of times a script file was read and split into its definitions (once per version
     // of the file, for all its functions).
-    size_t fileReadCount() const { return mFileReads.load(); }
+    size_t fileReadCount() const;
 
     codeManager(const codeManager&) = delete;
     codeManager& operator=(const codeManager&) = delete;
@@ -830,18 +840,9 @@ private:
                                                     zt::entryStamp& stamp);
     std::shared_ptr<const fileIndex> indexOf(const zt::file& file, const zt::entryStamp& stamp);
 
-    mutable zt::mutex mMutex;
-    std::map<zt::string, std::unique_ptr<scriptFunctionEntry>> mCache;
-    std::atomic<size_t> mLoads{0};
-    std::atomic<size_t> mFileReads{0};
-    std::atomic<std::int64_t> mFileCheckInterval{0}; // milliseconds
-    std::mutex mResolveMutex;
-    // resolveKey(base path, file name) -> where the file was found.
-    std::unordered_map<std::u16string, std::shared_ptr<const resolvedFile>> mResolved;
-    // The entries of mCache by key again, found by hashing.
-    std::unordered_map<std::u16string, scriptFunctionEntry*> mIndex;
-    // The definitions of the script files read last, by file name (a few; see fileIndex).
-    std::unordered_map<std::u16string, std::shared_ptr<const fileIndex>> mFiles;
+    // The cache, the places where files were found and the files read last.
+    struct state;
+    std::unique_ptr<state> mp;
 };
 
 } // namespace zt::script

@@ -4,6 +4,8 @@
 
 #include "ztstatements.h"
 
+#include <ztutils.h>
+
 namespace zt::script::modules {
 
 extern scriptModule colorModule;     // ztscriptcolor.cpp

@@ -4,9 +4,15 @@
 #include "ztmodules.h"
 
 #include <ztchecks.h>
+#include <ztfile.h>
+#include <ztlog.h>
+#include <ztsystem.h>
+#include <ztthread.h>
 
 #include <algorithm>
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <unordered_map>
 
 namespace zt::script {
@@ -348,8 +354,9 @@ bool singlefunction::parseDeclared(const char16_t* functionName, const std::vect
             clonePtr<valueProvider> p(valueProvider::createFrom(args[i], flags));
             if (!p) throw errParsingException(args[i]);
             zt::string name = declarations[i].first;
-            if (!mNamedParameters.emplace(name, std::move(p)).second)
+            if (findParam(name.c_str()))
                 throw unexpectedErrorException(u"singlefunction::parse: Error inserting parameter %s", name);
+            mNamedParameters.emplace_back(std::move(name), std::move(p));
         }
     } catch (const zt::exception& e) {
         throw errParsingException(zt::string(functionName) + u"(...)", &e);
@@ -360,9 +367,15 @@ bool singlefunction::parseDeclared(const char16_t* functionName, const std::vect
 }
 
 bool singlefunction::getParamValue(const char16_t* name, codecontext& context, genericValue& out) const {
-    auto it = mNamedParameters.find(name);
-    if (it == mNamedParameters.end() || !it->second) return false;
-    return it->second->getValue(context, out);
+    const valueProvider* p = findParam(name);
+    return p && p->getValue(context, out);
+}
+
+const valueProvider* singlefunction::findParam(const char16_t* name) const {
+    const std::u16string_view wanted(name ? name : u"");
+    for (const auto& [declared, provider] : mNamedParameters)
+        if (declared == wanted) return provider.get();
+    return nullptr;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -1068,10 +1081,22 @@ bool scriptFileReader::parseDefinitionAt(const zt::string& source, zt::string& n
     return true;
 }
 
+scriptFileReader::scriptFileReader(const zt::file& f) : mFileName(f.name()) {}
+
+scriptFileReader::scriptFileReader(const zt::binaryBuffer& buffer)
+    : mBytes(std::make_shared<const zt::binaryBuffer>(buffer)) {}
+
+const zt::binaryBuffer& scriptFileReader::bytes() const {
+    static const zt::binaryBuffer none;
+    return mBytes ? *mBytes : none;
+}
+
 void scriptFileReader::readInto(zt::configStructure& index) {
     try {
-        if (mBuffer.empty() && !mFile.empty()) {
-            if (!mBuffer.readFromFile(mFile)) throw zt::readFileException(mFile.name());
+        if (!mBytes && !mFileName.empty()) {
+            auto read = std::make_shared<zt::binaryBuffer>();
+            if (!read->readFromFile(zt::file(mFileName))) throw zt::readFileException(mFileName);
+            mBytes = std::move(read);
         }
         mPosition = 0;
         mLineNumber = 1;
@@ -1084,13 +1109,13 @@ void scriptFileReader::readInto(zt::configStructure& index) {
             index.setValue(name, u"script", body);
             index.setValue(name, u"lines", lines.encode());
         }
-        mBuffer.clear();
+        mBytes.reset();
     } catch (const zt::exception& e) {
-        mBuffer.clear();
-        throw zt::readFileException(mFile.name(), &e);
+        mBytes.reset();
+        throw zt::readFileException(mFileName, &e);
     } catch (...) {
-        mBuffer.clear();
-        throw zt::readFileException(mFile.name());
+        mBytes.reset();
+        throw zt::readFileException(mFileName);
     }
 }
 
@@ -1283,7 +1308,22 @@ const std::u16string& resolveKey(const zt::string& basePath, const zt::string& f
 }
 } // namespace
 
-codeManager::codeManager() = default;
+struct codeManager::state {
+    mutable zt::mutex mMutex;
+    std::map<zt::string, std::unique_ptr<scriptFunctionEntry>> mCache;
+    std::atomic<size_t> mLoads{0};
+    std::atomic<size_t> mFileReads{0};
+    std::atomic<std::int64_t> mFileCheckInterval{0}; // milliseconds
+    std::mutex mResolveMutex;
+    // resolveKey(base path, file name) -> where the file was found.
+    std::unordered_map<std::u16string, std::shared_ptr<const resolvedFile>> mResolved;
+    // The entries of mCache by key again, found by hashing.
+    std::unordered_map<std::u16string, scriptFunctionEntry*> mIndex;
+    // The definitions of the script files read last, by file name (a few; see fileIndex).
+    std::unordered_map<std::u16string, std::shared_ptr<const fileIndex>> mFiles;
+};
+
+codeManager::codeManager() : mp(std::make_unique<state>()) {}
 codeManager::~codeManager() = default;
 
 codeManager* codeManager::instance() {
@@ -1292,36 +1332,40 @@ codeManager* codeManager::instance() {
 }
 
 void codeManager::setFileCheckInterval(std::chrono::milliseconds interval) {
-    mFileCheckInterval.store(interval.count() > 0 ? interval.count() : 0, std::memory_order_relaxed);
+    mp->mFileCheckInterval.store(interval.count() > 0 ? interval.count() : 0, std::memory_order_relaxed);
 }
 
 std::chrono::milliseconds codeManager::fileCheckInterval() const {
-    return std::chrono::milliseconds(mFileCheckInterval.load(std::memory_order_relaxed));
+    return std::chrono::milliseconds(mp->mFileCheckInterval.load(std::memory_order_relaxed));
 }
 
+size_t codeManager::loadCount() const { return mp->mLoads.load(); }
+
+size_t codeManager::fileReadCount() const { return mp->mFileReads.load(); }
+
 size_t codeManager::cachedFunctionCount() const {
-    zt::lockGuard guard(mMutex);
-    return mCache.size();
+    zt::lockGuard guard(mp->mMutex);
+    return mp->mCache.size();
 }
 
 size_t codeManager::releaseIdleFunctions() {
     size_t dropped = 0;
     {
         // Calls take their entry's use under this lock, so an entry found idle here stays idle.
-        zt::lockGuard guard(mMutex);
-        for (auto it = mCache.begin(); it != mCache.end();) {
+        zt::lockGuard guard(mp->mMutex);
+        for (auto it = mp->mCache.begin(); it != mp->mCache.end();) {
             if (it->second->useCount.load() == 0) {
-                mIndex.erase(it->first);
-                it = mCache.erase(it);
+                mp->mIndex.erase(it->first);
+                it = mp->mCache.erase(it);
                 ++dropped;
             } else {
                 ++it;
             }
         }
-        mFiles.clear();
+        mp->mFiles.clear();
     }
-    std::lock_guard<std::mutex> guard(mResolveMutex);
-    mResolved.clear();
+    std::lock_guard<std::mutex> guard(mp->mResolveMutex);
+    mp->mResolved.clear();
     return dropped;
 }
 
@@ -1355,11 +1399,11 @@ std::shared_ptr<const codeManager::resolvedFile> codeManager::resolveFile(const 
     // The record of an earlier call, when the disk still looks the same.
     std::shared_ptr<const resolvedFile> known;
     {
-        std::lock_guard<std::mutex> guard(mResolveMutex);
-        auto it = mResolved.find(resolveKey(basePath, fileName));
-        if (it != mResolved.end()) known = it->second;
+        std::lock_guard<std::mutex> guard(mp->mResolveMutex);
+        auto it = mp->mResolved.find(resolveKey(basePath, fileName));
+        if (it != mp->mResolved.end()) known = it->second;
     }
-    const auto interval = std::chrono::milliseconds(mFileCheckInterval.load(std::memory_order_relaxed));
+    const auto interval = std::chrono::milliseconds(mp->mFileCheckInterval.load(std::memory_order_relaxed));
     const auto checkTime = interval.count() > 0 ? std::chrono::steady_clock::now()
                                                 : std::chrono::steady_clock::time_point();
     if (known) {
@@ -1380,8 +1424,8 @@ std::shared_ptr<const codeManager::resolvedFile> codeManager::resolveFile(const 
                     auto renewed = std::make_shared<resolvedFile>(*known);
                     renewed->fileStamp = stamp;
                     renewed->checkedAt = checkTime;
-                    std::lock_guard<std::mutex> guard(mResolveMutex);
-                    mResolved.insert_or_assign(resolveKey(basePath, fileName), renewed);
+                    std::lock_guard<std::mutex> guard(mp->mResolveMutex);
+                    mp->mResolved.insert_or_assign(resolveKey(basePath, fileName), renewed);
                     return renewed;
                 }
                 return known;
@@ -1416,14 +1460,14 @@ std::shared_ptr<const codeManager::resolvedFile> codeManager::resolveFile(const 
             record->verifiable = recordable;
             record->fileStamp = stamp;
             record->checkedAt = checkTime;
-            std::lock_guard<std::mutex> guard(mResolveMutex);
-            if (mResolved.size() >= kMaxResolvedFiles) mResolved.clear();
+            std::lock_guard<std::mutex> guard(mp->mResolveMutex);
+            if (mp->mResolved.size() >= kMaxResolvedFiles) mp->mResolved.clear();
             const std::u16string& key = resolveKey(basePath, fileName);
             // Without an interval, a record that cannot be verified is of no use.
             if (recordable || interval.count() > 0)
-                mResolved.insert_or_assign(key, record);
+                mp->mResolved.insert_or_assign(key, record);
             else
-                mResolved.erase(key);
+                mp->mResolved.erase(key);
             return record;
         }
         if (recordable) {
@@ -1446,9 +1490,9 @@ std::shared_ptr<const codeManager::fileIndex> codeManager::indexOf(const zt::fil
     const std::u16string& name = resolved.name();
     std::shared_ptr<const fileIndex> known;
     {
-        zt::lockGuard guard(mMutex);
-        auto it = mFiles.find(name);
-        if (it != mFiles.end() && it->second->stamp == stamp) known = it->second;
+        zt::lockGuard guard(mp->mMutex);
+        auto it = mp->mFiles.find(name);
+        if (it != mp->mFiles.end() && it->second->stamp == stamp) known = it->second;
     }
     if (known && known->trusted.load(std::memory_order_acquire)) return known;
 
@@ -1469,7 +1513,7 @@ std::shared_ptr<const codeManager::fileIndex> codeManager::indexOf(const zt::fil
     fresh->crc = crc;
     fresh->trusted = settled;
     fresh->bytes = std::move(bytes);
-    ++mFileReads;
+    ++mp->mFileReads;
     try {
         fresh->findDefinitions();
     } catch (const zt::exception& e) {
@@ -1477,9 +1521,9 @@ std::shared_ptr<const codeManager::fileIndex> codeManager::indexOf(const zt::fil
     } catch (...) {
         throw zt::readFileException(resolved.name());
     }
-    zt::lockGuard guard(mMutex);
-    if (mFiles.size() >= kMaxIndexedFiles && mFiles.find(name) == mFiles.end()) mFiles.erase(mFiles.begin());
-    mFiles.insert_or_assign(name, fresh);
+    zt::lockGuard guard(mp->mMutex);
+    if (mp->mFiles.size() >= kMaxIndexedFiles && mp->mFiles.find(name) == mp->mFiles.end()) mp->mFiles.erase(mp->mFiles.begin());
+    mp->mFiles.insert_or_assign(name, fresh);
     return fresh;
 }
 
@@ -1504,9 +1548,9 @@ std::shared_ptr<const codeManager::loadedFunction> codeManager::loadFunction(con
     key += function;
     std::shared_ptr<const loadedFunction> cached;
     {
-        zt::lockGuard guard(mMutex);
-        auto it = mIndex.find(key);
-        if (it != mIndex.end() && it->second->function->stamp == stamp &&
+        zt::lockGuard guard(mp->mMutex);
+        auto it = mp->mIndex.find(key);
+        if (it != mp->mIndex.end() && it->second->function->stamp == stamp &&
             it->second->function->file.name() == resolved.name()) {
             cached = it->second->function;
             if (cached->trusted.load(std::memory_order_acquire)) {
@@ -1521,9 +1565,9 @@ std::shared_ptr<const codeManager::loadedFunction> codeManager::loadFunction(con
     const std::shared_ptr<const fileIndex> file = indexOf(resolved, stamp);
     if (cached && cached->crc == file->crc) {
         if (file->trusted.load(std::memory_order_acquire)) cached->trusted.store(true, std::memory_order_release);
-        zt::lockGuard guard(mMutex);
-        auto it = mIndex.find(key);
-        if (it != mIndex.end() && it->second->function == cached) {
+        zt::lockGuard guard(mp->mMutex);
+        auto it = mp->mIndex.find(key);
+        if (it != mp->mIndex.end() && it->second->function == cached) {
             entry = it->second;
             ++entry->useCount;
             return cached;
@@ -1533,7 +1577,7 @@ std::shared_ptr<const codeManager::loadedFunction> codeManager::loadFunction(con
     // 5. Parse the function without holding the lock.
     zt::configStructure index;
     file->readFunction(function.lower(), index);
-    ++mLoads;
+    ++mp->mLoads;
 
     auto loaded = std::make_shared<loadedFunction>();
     loaded->file = resolved;
@@ -1558,11 +1602,11 @@ std::shared_ptr<const codeManager::loadedFunction> codeManager::loadFunction(con
     }
 
     // 6. Insert, or refresh the entry in place. Running calls keep the body they started with.
-    zt::lockGuard guard(mMutex);
-    auto& slot = mCache[key];
+    zt::lockGuard guard(mp->mMutex);
+    auto& slot = mp->mCache[key];
     if (!slot) {
         slot = std::make_unique<scriptFunctionEntry>();
-        mIndex.emplace(key, slot.get());
+        mp->mIndex.emplace(key, slot.get());
     }
     slot->function = loaded;
     entry = slot.get();
