@@ -251,6 +251,40 @@ public:
     ZTSCRIPT_EXCEPTION_CLONE(scriptExecException)
 };
 
+// What a script's throwmessage("text") hands to the host: a message meant for the user. The
+// chain's text is "text", two line breaks and the function's name, as scriptExecException
+// shows it; message() is the text alone. Inside a loop or treatasfunction the message becomes
+// an ordinary error of that statement, and through callfunction it arrives as the inner
+// exception of the calling statement's error.
+class ZTSCRIPT_API scriptMessageException : public scriptExecException {
+public:
+    scriptMessageException(const zt::string& message, const zt::string& function);
+    const zt::string& userMessage() const { return mMessage; }
+    const zt::string& function() const { return mFunction; }
+    ZTSCRIPT_EXCEPTION_CLONE(scriptMessageException)
+
+private:
+    zt::string mMessage;
+    zt::string mFunction;
+};
+
+// A std::exception that a host callback (a host statement, a host object's operation) threw
+// while a script ran: its text is what(). It is the inner exception of the failing statement's
+// error.
+class ZTSCRIPT_API hostException : public scriptException {
+public:
+    explicit hostException(const char* what);
+    ZTSCRIPT_EXCEPTION_CLONE(hostException)
+};
+
+// A code call that is not "script$FILE$FUNCTION" (or "dll$FILE$FUNCTION"): a field is missing,
+// empty, or the kind is unknown.
+class ZTSCRIPT_API malformedCodeCallException : public scriptException {
+public:
+    explicit malformedCodeCallException(const zt::string& codeCall);
+    ZTSCRIPT_EXCEPTION_CLONE(malformedCodeCallException)
+};
+
 // A call ran into one of the execution limits its host set (see executionLimits). The engine
 // wraps it like any other failure, so it is the innermost exception of the call's chain.
 class ZTSCRIPT_API executionLimitException : public scriptException {
@@ -799,6 +833,24 @@ public:
 
     static codeManager* instance();
 
+    // Runs the function that codeCall ("script$FILE$FUNCTION") names with args bound to its
+    // parameters in order, and writes the value it returns into result (nothing when it returns
+    // none). FILE is looked for as written, then as FILE.ztscr and FILE.ztsscr in basePath,
+    // beside the program and in the current folder; the first one that exists is read.
+    //
+    // Returns true when the function ran. Returns false, doing nothing, for a "dll$..." call
+    // (calls into libraries are not supported). Throws:
+    // - malformedCodeCallException when codeCall is not of that form;
+    // - zt::fileNotFoundException (naming every place looked at), zt::readFileException,
+    //   scriptFunctionNotFoundException, or a parserException, when the function cannot be loaded;
+    // - scriptExecException when the function fails: the chain of inner() exceptions names the
+    //   statements it passed through down to the cause (innermostPosition() gives the file, line
+    //   and column); an executionLimitException innermost when a limit of context stopped it, a
+    //   hostException when a host callback threw a std::exception;
+    // - scriptMessageException (a scriptExecException) for the script's throwmessage;
+    // - false (a bool) when a statement refused its arguments while the function was parsed;
+    //   the assertion reporter (zt::setAssertReporter) has the details.
+    // Each thread calls with its own context; see docs/embedding.md.
     bool executeFunction(const zt::string& basePath, const zt::string& codeCall, scriptcontext& context,
                          std::vector<genericValue>& args, genericValue& result);
     bool parseCodeCall(const zt::string& codeCall, eCodeType& type, zt::string& file, zt::string& function);

@@ -75,15 +75,34 @@ scriptFunctionNotFoundException::scriptFunctionNotFoundException(const zt::strin
                               {{u"Fun", &function}, {u"File", &file.name()}}),
                       inner) {}
 
+// A detail, when there is one, follows in brackets after a blank; without one the message ends
+// with the quoted statement.
 scriptExecException::scriptExecException(const zt::string& script, const zt::string* detail,
                                          const zt::exception* inner)
     : scriptException([&] {
+          const bool shown = detail && !detail->empty();
           zt::string det;
-          if (detail) det = u"(" + *detail + u")";
-          return makeMessage(u"EExecError", u"Error executing script \"[Script]\" [Det]",
-                         {{u"Script", &script}, {u"Det", detail ? &det : nullptr}});
+          if (shown) det = u" (" + *detail + u")";
+          return makeMessage(u"EExecError", u"Error executing script \"[Script]\"[Det]",
+                         {{u"Script", &script}, {u"Det", shown ? &det : nullptr}});
       }(),
                       inner) {}
+
+scriptMessageException::scriptMessageException(const zt::string& message, const zt::string& function)
+    : scriptExecException(message + u"\n\n" + function, nullptr, nullptr), mMessage(message), mFunction(function) {}
+
+hostException::hostException(const char* what)
+    : scriptException([&] {
+          const zt::string text = zt::string::fromUtf8(what ? what : "");
+          return makeMessage(u"EHost", u"[What]", {{u"What", &text}});
+      }(),
+                      nullptr) {}
+
+malformedCodeCallException::malformedCodeCallException(const zt::string& codeCall)
+    : scriptException(makeMessage(u"EMalformedCodeCall",
+                                  u"Malformed code call \"[Call]\": expected script$FILE$FUNCTION",
+                                  {{u"Call", &codeCall}}),
+                      nullptr) {}
 
 variableNotFoundException::variableNotFoundException(const zt::string& name, const zt::exception* inner)
     : scriptException(makeMessage(u"EVarNotFound", u"Variable \"[Var]\" not found", {{u"Var", &name}}), inner) {}
@@ -134,8 +153,13 @@ inParameterNotFoundException::inParameterNotFoundException(const zt::string& nam
 
 prepareParameterException::prepareParameterException(const zt::string& function, const zt::string* par,
                                                      const zt::exception* inner)
-    : scriptException(makeMessage(u"EPrepareparam", u"Error preparing parameter for function \"[Fun]\" ([Par])",
-                              {{u"Fun", &function}, {u"Par", par}}),
+    : scriptException([&] {
+          const bool shown = par && !par->empty();
+          zt::string text;
+          if (shown) text = u" (" + *par + u")";
+          return makeMessage(u"EPrepareparam", u"Error preparing parameter for function \"[Fun]\"[Par]",
+                             {{u"Fun", &function}, {u"Par", shown ? &text : nullptr}});
+      }(),
                       inner) {}
 
 exceptionDetail::exceptionDetail(const zt::string& detail) : zt::exception(locString()), mDetail(detail) {}
@@ -275,6 +299,10 @@ decltype(auto) statement::guarded(F&& body) const {
         throw positioned(scriptExecException(mText, nullptr, &e));
     } catch (const zt::string&) {
         throw;
+    } catch (const std::exception& e) {
+        // A host callback's own exception: its text stays in the chain.
+        const hostException host(e.what());
+        throw positioned(scriptExecException(mText, nullptr, &host));
     } catch (...) {
         throw positioned(scriptExecException(mText, nullptr, nullptr));
     }
@@ -1480,7 +1508,11 @@ std::shared_ptr<const codeManager::resolvedFile> codeManager::resolveFile(const 
             if (recordable) record->folders.emplace_back(folder, folderStamp);
         }
     }
-    throw zt::fileNotFoundException(candidates.back());
+    // Every place that was looked at, so that a host sees where the file was expected.
+    zt::string tried;
+    for (const zt::string& c : candidates) tried += (tried.empty() ? u"" : u", ") + c;
+    throw zt::fileNotFoundException(makeMessage(u"EScriptFileNotFound", u"File [File] not found! Looked for: [Tried]",
+                                                {{u"File", &fileName}, {u"Tried", &tried}}));
 }
 
 // The definitions of the file as it is now. An index read under the same stamp is used as long
@@ -1498,7 +1530,9 @@ std::shared_ptr<const codeManager::fileIndex> codeManager::indexOf(const zt::fil
 
     const std::int64_t readAt = zt::entryStamp::nowNs();
     auto bytes = std::make_shared<zt::binaryBuffer>();
-    if (!bytes->readFromFile(resolved)) throw zt::readFileException(resolved.name());
+    // Errors name the file by its full name: a file found as written in the current folder (a
+    // program named like the script, say) may not be the one the host meant.
+    if (!bytes->readFromFile(resolved)) throw zt::readFileException(resolved.fullName());
     const std::uint32_t crc = crcOf(*bytes);
     const bool settled = stamp.settledAt(readAt);
     if (known && known->crc == crc) {
@@ -1517,9 +1551,9 @@ std::shared_ptr<const codeManager::fileIndex> codeManager::indexOf(const zt::fil
     try {
         fresh->findDefinitions();
     } catch (const zt::exception& e) {
-        throw zt::readFileException(resolved.name(), &e);
+        throw zt::readFileException(resolved.fullName(), &e);
     } catch (...) {
-        throw zt::readFileException(resolved.name());
+        throw zt::readFileException(resolved.fullName());
     }
     zt::lockGuard guard(mp->mMutex);
     if (mp->mFiles.size() >= kMaxIndexedFiles && mp->mFiles.find(name) == mp->mFiles.end()) mp->mFiles.erase(mp->mFiles.begin());
@@ -1593,7 +1627,7 @@ std::shared_ptr<const codeManager::loadedFunction> codeManager::loadFunction(con
         const sourceScope positions(map);
         loaded->body.reset(statementParser::instance()->createStatementFrom(bodyText, 0));
     }
-    if (!loaded->body) throw scriptFunctionNotFoundException(function, resolved);
+    if (!loaded->body) throw scriptFunctionNotFoundException(function, zt::file(resolved.fullName()));
     for (int n = 1;; ++n) {
         zt::string declaration;
         if (!index.getValue(function.lower(), zt::string::format(u"parameter%d", n), declaration)) break;
@@ -1630,8 +1664,8 @@ bool codeManager::executeFunction(const zt::string& basePath, const zt::string& 
         call = &it->second;
     } else {
         call = &fresh;
-        if (parseCodeCall(codeCall, fresh.type, fresh.file, fresh.function) && parsedCalls.size() < 1024)
-            call = &parsedCalls.emplace(codeCall, std::move(fresh)).first->second;
+        if (!parseCodeCall(codeCall, fresh.type, fresh.file, fresh.function)) throw malformedCodeCallException(codeCall);
+        if (parsedCalls.size() < 1024) call = &parsedCalls.emplace(codeCall, std::move(fresh)).first->second;
     }
     if (call->type != ctScript) return false;
     const zt::string& file = call->file;
@@ -1689,7 +1723,10 @@ bool codeManager::executeFunction(const zt::string& basePath, const zt::string& 
     } catch (const zt::exception& e) {
         throw scriptExecException(function, nullptr, &e);
     } catch (const zt::string& s) {
-        throw scriptExecException(s + u"\n\n" + function, nullptr, nullptr);
+        throw scriptMessageException(s, function);
+    } catch (const std::exception& e) {
+        const hostException host(e.what());
+        throw scriptExecException(function, nullptr, &host);
     } catch (...) {
         throw scriptExecException(function, nullptr, nullptr);
     }
