@@ -2,6 +2,7 @@
 // of ztstatements.h, and the exceptions that reach it.
 #include "testlib.h"
 
+#include <zthostobject.h>
 #include <ztstatements.h>
 
 #include <gtest/gtest.h>
@@ -140,6 +141,85 @@ TEST_F(Embedding, AMessageForTheUserArrivesAsScriptMessageException) {
         EXPECT_EQ(m.function(), u"f");
         EXPECT_EQ(m.text(), u"Error executing script \"Please save first\n\nf\"");
     }
+}
+
+// A host object of the kit: bound fields and nothing else.
+class invoice : public hostObject {
+public:
+    double amount = 0;
+    zt::string customer;
+    int items = 0;
+    invoice() {
+        bindField(u"amount", amount);
+        bindField(u"customer", customer);
+        bindField(u"items", items);
+    }
+};
+
+TEST_F(Embedding, KitObjectsOfferEveryInterfaceWithDefaults) {
+    dir.write("emb_kit.ztscr",
+              "scrdef check(in<unknownptr> inv)\n"
+              "  obj_set<double>(inv, \"amount\", add<double>(obj_get<double>(inv, \"amount\"), \"0.5\"));\n"
+              "  obj_set(inv, \"items\", \"3\");\n"
+              "  obj_set(inv, \"note\", \"new field\", \"true\");\n"
+              "  obj_setlabel(inv, \"amount\", \"Total\");\n"
+              "  obj_setdisabled(inv, \"customer\");\n"
+              "  objmsg_add(inv, \"BIG\", \"warning\", strcat(\"Large order of \", obj_get(inv, \"customer\")));\n"
+              "  obj_settransientdata(inv, \"seen\", \"1\");\n"
+              "  obj_setrestriction(inv, \"items\", \"> 5\");\n"
+              "  return(strcat(obj_label(inv, \"customer\"), \" \", obj_isdisabled(inv, \"customer\"), \" \",\n"
+              "    obj_gettransientdata(inv, \"seen\"), \" \", obj_isfieldvalid(inv, \"items\"), \" \", obj_has(inv, \"nosuch\")))\n"
+              "scrdef wrongtype(in<unknownptr> inv)\n"
+              "  obj_set(inv, \"items\", \"many\")\n");
+    auto inv = makeHostObject<invoice>();
+    inv->amount = 99.5;
+    inv->customer = u"ACME";
+    {
+        zt::string text;
+        ASSERT_TRUE(call("script$emb_kit$check", {inv.value()}).get(text));
+        EXPECT_EQ(text, u"customer true 1 false false");
+    }
+    EXPECT_EQ(inv->references(), 1u) << "only the host's reference is left";
+    EXPECT_DOUBLE_EQ(inv->amount, 100.0);
+    EXPECT_EQ(inv->items, 3);
+    EXPECT_EQ(inv->value(u"note").constPtrTo<zt::string>() ? *inv->value(u"note").constPtrTo<zt::string>() : u"",
+              u"new field");
+    EXPECT_EQ(inv->label(u"amount"), u"Total");
+    EXPECT_EQ(inv->label(u"items"), u"items");
+    EXPECT_TRUE(inv->isDisabled(u"customer"));
+    ASSERT_EQ(inv->messages().size(), 1u);
+    EXPECT_EQ(inv->messages()[0].id, u"BIG");
+    EXPECT_EQ(inv->messages()[0].severity, 1);
+    EXPECT_EQ(inv->messages()[0].text.text(), u"Large order of ACME");
+
+    try {
+        call("script$emb_kit$wrongtype", {inv.value()});
+        FAIL() << "a text that is no number was stored into an int";
+    } catch (const scriptExecException& e) {
+        EXPECT_NE(testlib::chainText(e).find("error calling the objects set-method"), std::string::npos)
+            << testlib::chainText(e);
+    }
+    EXPECT_EQ(inv->items, 3);
+    EXPECT_EQ(inv->references(), 1u);
+}
+
+TEST_F(Embedding, KitObjectsAreFoundAgainFromScriptValues) {
+    auto inv = makeHostObject<invoice>();
+    const genericValue v = inv.value();
+    EXPECT_EQ(inv->references(), 2u);
+    EXPECT_EQ(hostObjectOf<invoice>(v), inv.get());
+    EXPECT_EQ(hostObjectOf<invoice>(genericValue::of(zt::string(u"x"))), nullptr);
+
+    // Relations point at other objects, which stay alive while related.
+    auto customer = makeHostObject<invoice>();
+    inv->setRelationObject(u"customer", customer->identity());
+    EXPECT_EQ(customer->references(), 2u);
+    dir.write("emb_rel.ztscr", "scrdef f(in<unknownptr> inv)\n  return(obj_get(obj_getrelation(inv, \"customer\"), \"customer\"))\n");
+    customer->customer = u"Mr Smith";
+    zt::string text;
+    ASSERT_TRUE(call("script$emb_rel$f", {v}).get(text));
+    EXPECT_EQ(text, u"Mr Smith");
+    EXPECT_EQ(customer->references(), 2u);
 }
 
 } // namespace
