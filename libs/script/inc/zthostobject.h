@@ -330,7 +330,8 @@ private:
     fieldState& stateFor(const zt::string& name) {
         for (fieldState& s : mStates)
             if (s.name == name) return s;
-        mStates.push_back(fieldState{name});
+        mStates.emplace_back();
+        mStates.back().name = name;
         return mStates.back();
     }
     template <class V>
