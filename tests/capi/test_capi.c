@@ -206,7 +206,8 @@ int main(int argc, char** argv) {
     CHECK_STR(ztscript_error_message(ctx, ztscript_error_count(ctx) - 1),
               "The call was stopped: it reached its limit of 1000 executed statements");
     CHECK(ztscript_error_line(ctx) > 0);
-    ztscript_set_max_steps(ctx, 0);
+    /* A step limit far away stays as a backstop: a broken limit fails the check, it does not hang. */
+    ztscript_set_max_steps(ctx, 50000000);
     ztscript_set_timeout_ms(ctx, 50);
     CHECK(ztscript_call(ctx, "script$capi$spin", NULL, 0) == ZTSCRIPT_FAILED);
     CHECK(ztscript_error_limit(ctx) == ZTSCRIPT_LIMIT_TIME);
@@ -215,6 +216,7 @@ int main(int argc, char** argv) {
     CHECK(ztscript_call(ctx, "script$capi$spin", NULL, 0) == ZTSCRIPT_FAILED);
     CHECK(ztscript_error_limit(ctx) == ZTSCRIPT_LIMIT_CANCELLED);
     CHECK(call_ok(ctx, "script$capi$greet", NULL, 0)); /* the request was used up */
+    ztscript_set_max_steps(ctx, 0);
 
     /* A message for the user, malformed and dll calls, invalid arguments */
     CHECK(ztscript_call(ctx, "script$capi$usermessage", NULL, 0) == ZTSCRIPT_FAILED);
