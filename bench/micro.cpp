@@ -2,6 +2,7 @@
 // statement dispatch and one host call. Run: build-bench/bench/bench_micro (Google Benchmark
 // options apply, e.g. --benchmark_filter=Lookup).
 #include <ztscript.h>
+#include <ztutils.h>
 
 #include <benchmark/benchmark.h>
 

@@ -9,6 +9,7 @@
 #include "../../tools/ztscript/demohost.h"
 
 #include <ztscript.h>
+#include <ztutils.h>
 
 #include <atomic>
 #include <chrono>

@@ -74,12 +74,29 @@ TEST_F(CodeManager, DllCallsAreDeclined) {
     EXPECT_FALSE(cm->executeFunction(u"", u"dll$lib$entry", ctx, args, result));
 }
 
+TEST_F(CodeManager, MalformedCodeCallsSaySo) {
+    for (const char16_t* malformed : {u"script$p", u"script$$f", u"script$p$", u"p", u"", u"frob$a$b", u"a$b$c$d"}) {
+        testlib::assertCollector reports; // the unknown kind is reported as well
+        try {
+            call(zt::string(malformed).toUtf8());
+            ADD_FAILURE() << zt::string(malformed).toUtf8();
+        } catch (const malformedCodeCallException& e) {
+            EXPECT_EQ(e.text(), u"Malformed code call \"" + zt::string(malformed) + u"\": expected script$FILE$FUNCTION");
+        }
+    }
+}
+
 TEST_F(CodeManager, MissingFileAndFunction) {
     try {
         call("script$cm_nosuchfile$f");
         FAIL();
     } catch (const zt::fileNotFoundException& e) {
-        EXPECT_NE(e.text().toUtf8().find("./cm_nosuchfile.ztsscr"), std::string::npos) << e.text().toUtf8();
+        // Every place that was looked at: as written, the base path, beside the program, ".".
+        const std::string text = e.text().toUtf8();
+        EXPECT_EQ(text.rfind("File cm_nosuchfile not found! Looked for: cm_nosuchfile, " + dir.path +
+                                 "cm_nosuchfile.ztscr, " + dir.path + "cm_nosuchfile.ztsscr, ", 0),
+                  0u) << text;
+        EXPECT_NE(text.find("./cm_nosuchfile.ztsscr"), std::string::npos) << text;
     }
     dir.write("cm_known.ztscr", "scrdef f()\ntret(\"1\")\n");
     try {
@@ -244,8 +261,8 @@ TEST_F(CodeManager, ParametersWithDefaults) {
     } catch (const scriptExecException& e) {
         auto* inner = dynamic_cast<const prepareParameterException*>(e.inner());
         ASSERT_NE(inner, nullptr);
-        EXPECT_EQ(e.text().toUtf8(), "Error executing script \"g\" ");
-        EXPECT_EQ(inner->text().toUtf8(), "Error preparing parameter for function \"g\" ()");
+        EXPECT_EQ(e.text().toUtf8(), "Error executing script \"g\"");
+        EXPECT_EQ(inner->text().toUtf8(), "Error preparing parameter for function \"g\"");
     }
 }
 
@@ -311,15 +328,15 @@ TEST_F(CodeManager, FailuresAreWrappedWithTheFunctionName) {
         call("$cm_fail$f");
         FAIL();
     } catch (const scriptExecException& e) {
-        EXPECT_EQ(testlib::chainText(e), "Error executing script \"f\" \n"
-                                         "Error executing script \"techo(tfail(\"deep\"))\" \n"
+        EXPECT_EQ(testlib::chainText(e), "Error executing script \"f\"\n"
+                                         "Error executing script \"techo(tfail(\"deep\"))\"\n"
                                          "Error executing script \"tfail(\"deep\")\" (failed deep)");
     }
     try {
         call("$cm_fail$s");
         FAIL();
     } catch (const scriptExecException& e) {
-        EXPECT_EQ(e.text().toUtf8(), "Error executing script \"note\n\ns\" ");
+        EXPECT_EQ(e.text().toUtf8(), "Error executing script \"note\n\ns\"");
     }
 }
 

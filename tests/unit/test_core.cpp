@@ -51,8 +51,8 @@ TEST_F(Core, FailureDeepInsideGivesOneExceptionPerStatement) {
         FAIL();
     } catch (const scriptExecException& e) {
         EXPECT_EQ(testlib::chainText(e),
-                  "Error executing script \"techo(techo(tfail(\"boom\")))\" \n"
-                  "Error executing script \"techo(tfail(\"boom\"))\" \n"
+                  "Error executing script \"techo(techo(tfail(\"boom\")))\"\n"
+                  "Error executing script \"techo(tfail(\"boom\"))\"\n"
                   "Error executing script \"tfail(\"boom\")\" (failed boom)");
         EXPECT_NE(dynamic_cast<const scriptExecException*>(e.inner()), nullptr);
     }

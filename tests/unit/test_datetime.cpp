@@ -1,6 +1,5 @@
 // Dates, times and timestamps of the utility library, and the date and time statements.
 #include "testlib.h"
-#include "ztmodules.h"
 
 #include <gtest/gtest.h>
 

@@ -14,6 +14,7 @@
 #pragma once
 
 #include <ztscript.h>
+#include <ztutils.h>
 
 #include <cstdint>
 #include <map>

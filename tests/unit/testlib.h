@@ -12,6 +12,7 @@
 #pragma once
 
 #include <ztscript.h>
+#include <ztutils.h>
 
 #include <atomic>
 #include <filesystem>

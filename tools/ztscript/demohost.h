@@ -28,6 +28,7 @@
 #pragma once
 
 #include <ztscript.h>
+#include <ztutils.h>
 
 #include <nlohmann/json.hpp>
 

@@ -13,10 +13,6 @@
 #include <ztlocal.h>
 #include <ztsystem.h>
 
-#ifndef ZTSCRIPT_TOOL_VERSION
-#define ZTSCRIPT_TOOL_VERSION "0.0.0"
-#endif
-
 namespace {
 
 using namespace ztscript_tool;
@@ -193,7 +189,8 @@ int main(int argc, char** argv) {
     CLI::App app{"ztscript: run, check, scramble and test ztScript files"};
     // "/path" is a file name here, never an option, on every platform.
     app.allow_windows_style_options(false);
-    app.set_version_flag("--version", std::string("ztscript ") + ZTSCRIPT_TOOL_VERSION);
+    // The engine the tool runs with, which may be newer than the headers it was built against.
+    app.set_version_flag("--version", std::string("ztscript ") + zt::script::version().text);
     app.require_subcommand(1);
 
     runOptions run;

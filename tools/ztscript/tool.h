@@ -2,6 +2,7 @@
 #pragma once
 
 #include <ztscript.h>
+#include <ztutils.h>
 
 #include <exception>
 #include <functional>

@@ -13,7 +13,10 @@
 // Names of fields, relations and transient data slots are passed as zt::string.
 #pragma once
 
-#include <ztutils.h>
+#include <ztexception.h>
+#include <ztstring.h>
+#include <zttypes.h>
+#include <ztvalue.h>
 
 #include <atomic>
 #include <cstdint>
@@ -35,10 +38,11 @@
 #endif
 
 namespace zt {
-// Provided by the date/time and condition parts of the utility library; the interfaces only
-// pass them by reference.
+// Provided by the date/time and condition parts of the utility library (ztdatetime.h,
+// ztcondition.h); the interfaces only pass them by reference.
 class date;
 class time;
+class timestamp;
 namespace conditions {
 class condition;
 }

@@ -7,17 +7,16 @@
 // file on disk becomes newer. Failures come back as exceptions derived from zt::exception.
 #pragma once
 
-#include <ztutils.h>
+#include <ztexception.h>
+#include <ztstring.h>
+#include <zttypes.h>
+#include <ztvalue.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
-#include <tuple>
-#include <unordered_map>
 #include <typeinfo>
 #include <utility>
 #include <vector>
@@ -33,8 +32,27 @@
 #endif
 
 #include "ztinterfaces.h"
+#include "ztscript_version.h"
+
+// The utility library's file classes appear here only by reference (ztfile.h has them).
+namespace zt {
+class file;
+class binaryBuffer;
+class configStructure;
+struct entryStamp;
+} // namespace zt
 
 namespace zt::script {
+
+// The version of the engine library the host runs with (ZTSCRIPT_VERSION in ztscript_version.h
+// is that of the headers it was built against).
+struct versionInfo {
+    int majorVersion;
+    int minorVersion;
+    int patchVersion;
+    const char* text; // "0.1.0"
+};
+ZTSCRIPT_API const versionInfo& version();
 
 using zt::genericSet;
 using zt::genericValue;
@@ -232,6 +250,40 @@ public:
     // detail may be null: the "[Det]" placeholder then stays without a value.
     scriptExecException(const zt::string& script, const zt::string* detail, const zt::exception* inner = nullptr);
     ZTSCRIPT_EXCEPTION_CLONE(scriptExecException)
+};
+
+// What a script's throwmessage("text") hands to the host: a message meant for the user. The
+// chain's text is "text", two line breaks and the function's name, as scriptExecException
+// shows it; message() is the text alone. Inside a loop or treatasfunction the message becomes
+// an ordinary error of that statement, and through callfunction it arrives as the inner
+// exception of the calling statement's error.
+class ZTSCRIPT_API scriptMessageException : public scriptExecException {
+public:
+    scriptMessageException(const zt::string& message, const zt::string& function);
+    const zt::string& userMessage() const { return mMessage; }
+    const zt::string& function() const { return mFunction; }
+    ZTSCRIPT_EXCEPTION_CLONE(scriptMessageException)
+
+private:
+    zt::string mMessage;
+    zt::string mFunction;
+};
+
+// A std::exception that a host callback (a host statement, a host object's operation) threw
+// while a script ran: its text is what(). It is the inner exception of the failing statement's
+// error.
+class ZTSCRIPT_API hostException : public scriptException {
+public:
+    explicit hostException(const char* what);
+    ZTSCRIPT_EXCEPTION_CLONE(hostException)
+};
+
+// A code call that is not "script$FILE$FUNCTION" (or "dll$FILE$FUNCTION"): a field is missing,
+// empty, or the kind is unknown.
+class ZTSCRIPT_API malformedCodeCallException : public scriptException {
+public:
+    explicit malformedCodeCallException(const zt::string& codeCall);
+    ZTSCRIPT_EXCEPTION_CLONE(malformedCodeCallException)
 };
 
 // A call ran into one of the execution limits its host set (see executionLimits). The engine
@@ -485,9 +537,12 @@ protected:
                        const std::vector<std::pair<const char16_t*, bool>>& declarations);
     // False when the parameter was not given (or the provider failed).
     bool getParamValue(const char16_t* name, codecontext& context, genericValue& out) const;
-    bool hasParam(const char16_t* name) const { return mNamedParameters.count(name) != 0; }
+    bool hasParam(const char16_t* name) const { return findParam(name) != nullptr; }
+    // The provider bound to name, or null.
+    const valueProvider* findParam(const char16_t* name) const;
 
-    std::map<zt::string, clonePtr<valueProvider>> mNamedParameters;
+    // The declared names with the providers of their arguments, in declaration order.
+    std::vector<std::pair<zt::string, clonePtr<valueProvider>>> mNamedParameters;
 
 private:
     static void collect(std::vector<std::pair<const char16_t*, bool>>&) {}
@@ -730,10 +785,11 @@ ZTSCRIPT_API genericValue& parameterValue(const parameterDeclaration& declaratio
 // Splits a script file into function definitions.
 class ZTSCRIPT_API scriptFileReader {
 public:
-    explicit scriptFileReader(const zt::file& f) : mFile(f) {}
-    explicit scriptFileReader(const zt::binaryBuffer& buffer) : mBuffer(buffer) {}
+    // Reads the file when readInto is called.
+    explicit scriptFileReader(const zt::file& f);
+    explicit scriptFileReader(const zt::binaryBuffer& buffer);
     // Reads bytes that others keep as well (the code manager's index of a file), without a copy.
-    explicit scriptFileReader(std::shared_ptr<const zt::binaryBuffer> shared) : mShared(std::move(shared)) {}
+    explicit scriptFileReader(std::shared_ptr<const zt::binaryBuffer> shared) : mBytes(std::move(shared)) {}
 
     // Indexes every definition: section = function name, keys "parameter1".. and "script".
     void readInto(zt::configStructure& index);
@@ -754,14 +810,13 @@ public:
     }
 
 private:
-    const zt::binaryBuffer& bytes() const { return mShared ? *mShared : mBuffer; }
+    const zt::binaryBuffer& bytes() const;
 
     static bool parseDefinitionAt(const zt::string& text, zt::string& name, std::vector<zt::string>& parameterTexts,
                                   zt::string& body, size_t& bodyOffset);
 
-    zt::file mFile;
-    zt::binaryBuffer mBuffer;
-    std::shared_ptr<const zt::binaryBuffer> mShared;
+    zt::string mFileName; // the file readInto reads, when no bytes were given
+    std::shared_ptr<const zt::binaryBuffer> mBytes;
     size_t mPosition = 0;
     std::uint32_t mLineNumber = 1; // line of the byte at mPosition
     std::uint32_t mLastLine = 0;   // line of the last line read
@@ -779,6 +834,24 @@ public:
 
     static codeManager* instance();
 
+    // Runs the function that codeCall ("script$FILE$FUNCTION") names with args bound to its
+    // parameters in order, and writes the value it returns into result (nothing when it returns
+    // none). FILE is looked for as written, then as FILE.ztscr and FILE.ztsscr in basePath,
+    // beside the program and in the current folder; the first one that exists is read.
+    //
+    // Returns true when the function ran. Returns false, doing nothing, for a "dll$..." call
+    // (calls into libraries are not supported). Throws:
+    // - malformedCodeCallException when codeCall is not of that form;
+    // - zt::fileNotFoundException (naming every place looked at), zt::readFileException,
+    //   scriptFunctionNotFoundException, or a parserException, when the function cannot be loaded;
+    // - scriptExecException when the function fails: the chain of inner() exceptions names the
+    //   statements it passed through down to the cause (innermostPosition() gives the file, line
+    //   and column); an executionLimitException innermost when a limit of context stopped it, a
+    //   hostException when a host callback threw a std::exception;
+    // - scriptMessageException (a scriptExecException) for the script's throwmessage;
+    // - false (a bool) when a statement refused its arguments while the function was parsed;
+    //   the assertion reporter (zt::setAssertReporter) has the details.
+    // Each thread calls with its own context; see docs/embedding.md.
     bool executeFunction(const zt::string& basePath, const zt::string& codeCall, scriptcontext& context,
                          std::vector<genericValue>& args, genericValue& result);
     bool parseCodeCall(const zt::string& codeCall, eCodeType& type, zt::string& file, zt::string& function);
@@ -798,10 +871,10 @@ public:
     // are parsed again when next called. Returns the number of functions dropped.
     size_t releaseIdleFunctions();
     // Number of times a function was parsed into the cache.
-    size_t loadCount() const { return mLoads.load(); }
+    size_t loadCount() const;
     // Number of times a script file was read and split into its definitions (once per version
     // of the file, for all its functions).
-    size_t fileReadCount() const { return mFileReads.load(); }
+    size_t fileReadCount() const;
 
     codeManager(const codeManager&) = delete;
     codeManager& operator=(const codeManager&) = delete;
@@ -820,18 +893,9 @@ private:
                                                     zt::entryStamp& stamp);
     std::shared_ptr<const fileIndex> indexOf(const zt::file& file, const zt::entryStamp& stamp);
 
-    mutable zt::mutex mMutex;
-    std::map<zt::string, std::unique_ptr<scriptFunctionEntry>> mCache;
-    std::atomic<size_t> mLoads{0};
-    std::atomic<size_t> mFileReads{0};
-    std::atomic<std::int64_t> mFileCheckInterval{0}; // milliseconds
-    std::mutex mResolveMutex;
-    // resolveKey(base path, file name) -> where the file was found.
-    std::unordered_map<std::u16string, std::shared_ptr<const resolvedFile>> mResolved;
-    // The entries of mCache by key again, found by hashing.
-    std::unordered_map<std::u16string, scriptFunctionEntry*> mIndex;
-    // The definitions of the script files read last, by file name (a few; see fileIndex).
-    std::unordered_map<std::u16string, std::shared_ptr<const fileIndex>> mFiles;
+    // The cache, the places where files were found and the files read last.
+    struct state;
+    std::unique_ptr<state> mp;
 };
 
 } // namespace zt::script

@@ -3,6 +3,8 @@
 #include "ztinterfaces.h"
 #include "ztscript.h"
 
+#include <ztutils.h>
+
 #include <cstdlib>
 #include <memory>
 #if defined(__GNUC__) || defined(__clang__)

@@ -4,9 +4,15 @@
 #include "ztmodules.h"
 
 #include <ztchecks.h>
+#include <ztfile.h>
+#include <ztlog.h>
+#include <ztsystem.h>
+#include <ztthread.h>
 
 #include <algorithm>
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <unordered_map>
 
 namespace zt::script {
@@ -69,15 +75,34 @@ scriptFunctionNotFoundException::scriptFunctionNotFoundException(const zt::strin
                               {{u"Fun", &function}, {u"File", &file.name()}}),
                       inner) {}
 
+// A detail, when there is one, follows in brackets after a blank; without one the message ends
+// with the quoted statement.
 scriptExecException::scriptExecException(const zt::string& script, const zt::string* detail,
                                          const zt::exception* inner)
     : scriptException([&] {
+          const bool shown = detail && !detail->empty();
           zt::string det;
-          if (detail) det = u"(" + *detail + u")";
-          return makeMessage(u"EExecError", u"Error executing script \"[Script]\" [Det]",
-                         {{u"Script", &script}, {u"Det", detail ? &det : nullptr}});
+          if (shown) det = u" (" + *detail + u")";
+          return makeMessage(u"EExecError", u"Error executing script \"[Script]\"[Det]",
+                         {{u"Script", &script}, {u"Det", shown ? &det : nullptr}});
       }(),
                       inner) {}
+
+scriptMessageException::scriptMessageException(const zt::string& message, const zt::string& function)
+    : scriptExecException(message + u"\n\n" + function, nullptr, nullptr), mMessage(message), mFunction(function) {}
+
+hostException::hostException(const char* what)
+    : scriptException([&] {
+          const zt::string text = zt::string::fromUtf8(what ? what : "");
+          return makeMessage(u"EHost", u"[What]", {{u"What", &text}});
+      }(),
+                      nullptr) {}
+
+malformedCodeCallException::malformedCodeCallException(const zt::string& codeCall)
+    : scriptException(makeMessage(u"EMalformedCodeCall",
+                                  u"Malformed code call \"[Call]\": expected script$FILE$FUNCTION",
+                                  {{u"Call", &codeCall}}),
+                      nullptr) {}
 
 variableNotFoundException::variableNotFoundException(const zt::string& name, const zt::exception* inner)
     : scriptException(makeMessage(u"EVarNotFound", u"Variable \"[Var]\" not found", {{u"Var", &name}}), inner) {}
@@ -128,8 +153,13 @@ inParameterNotFoundException::inParameterNotFoundException(const zt::string& nam
 
 prepareParameterException::prepareParameterException(const zt::string& function, const zt::string* par,
                                                      const zt::exception* inner)
-    : scriptException(makeMessage(u"EPrepareparam", u"Error preparing parameter for function \"[Fun]\" ([Par])",
-                              {{u"Fun", &function}, {u"Par", par}}),
+    : scriptException([&] {
+          const bool shown = par && !par->empty();
+          zt::string text;
+          if (shown) text = u" (" + *par + u")";
+          return makeMessage(u"EPrepareparam", u"Error preparing parameter for function \"[Fun]\"[Par]",
+                             {{u"Fun", &function}, {u"Par", shown ? &text : nullptr}});
+      }(),
                       inner) {}
 
 exceptionDetail::exceptionDetail(const zt::string& detail) : zt::exception(locString()), mDetail(detail) {}
@@ -270,6 +300,10 @@ decltype(auto) statement::guarded(F&& body) const {
         throw positioned(scriptExecException(mText, nullptr, &e));
     } catch (const zt::string&) {
         throw;
+    } catch (const std::exception& e) {
+        // A host callback's own exception: its text stays in the chain.
+        const hostException host(e.what());
+        throw positioned(scriptExecException(mText, nullptr, &host));
     } catch (...) {
         throw positioned(scriptExecException(mText, nullptr, nullptr));
     }
@@ -349,8 +383,9 @@ bool singlefunction::parseDeclared(const char16_t* functionName, const std::vect
             clonePtr<valueProvider> p(valueProvider::createFrom(args[i], flags));
             if (!p) throw errParsingException(args[i]);
             zt::string name = declarations[i].first;
-            if (!mNamedParameters.emplace(name, std::move(p)).second)
+            if (findParam(name.c_str()))
                 throw unexpectedErrorException(u"singlefunction::parse: Error inserting parameter %s", name);
+            mNamedParameters.emplace_back(std::move(name), std::move(p));
         }
     } catch (const zt::exception& e) {
         throw errParsingException(zt::string(functionName) + u"(...)", &e);
@@ -361,9 +396,15 @@ bool singlefunction::parseDeclared(const char16_t* functionName, const std::vect
 }
 
 bool singlefunction::getParamValue(const char16_t* name, codecontext& context, genericValue& out) const {
-    auto it = mNamedParameters.find(name);
-    if (it == mNamedParameters.end() || !it->second) return false;
-    return it->second->getValue(context, out);
+    const valueProvider* p = findParam(name);
+    return p && p->getValue(context, out);
+}
+
+const valueProvider* singlefunction::findParam(const char16_t* name) const {
+    const std::u16string_view wanted(name ? name : u"");
+    for (const auto& [declared, provider] : mNamedParameters)
+        if (declared == wanted) return provider.get();
+    return nullptr;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -1069,10 +1110,22 @@ bool scriptFileReader::parseDefinitionAt(const zt::string& source, zt::string& n
     return true;
 }
 
+scriptFileReader::scriptFileReader(const zt::file& f) : mFileName(f.name()) {}
+
+scriptFileReader::scriptFileReader(const zt::binaryBuffer& buffer)
+    : mBytes(std::make_shared<const zt::binaryBuffer>(buffer)) {}
+
+const zt::binaryBuffer& scriptFileReader::bytes() const {
+    static const zt::binaryBuffer none;
+    return mBytes ? *mBytes : none;
+}
+
 void scriptFileReader::readInto(zt::configStructure& index) {
     try {
-        if (mBuffer.empty() && !mFile.empty()) {
-            if (!mBuffer.readFromFile(mFile)) throw zt::readFileException(mFile.name());
+        if (!mBytes && !mFileName.empty()) {
+            auto read = std::make_shared<zt::binaryBuffer>();
+            if (!read->readFromFile(zt::file(mFileName))) throw zt::readFileException(mFileName);
+            mBytes = std::move(read);
         }
         mPosition = 0;
         mLineNumber = 1;
@@ -1085,13 +1138,13 @@ void scriptFileReader::readInto(zt::configStructure& index) {
             index.setValue(name, u"script", body);
             index.setValue(name, u"lines", lines.encode());
         }
-        mBuffer.clear();
+        mBytes.reset();
     } catch (const zt::exception& e) {
-        mBuffer.clear();
-        throw zt::readFileException(mFile.name(), &e);
+        mBytes.reset();
+        throw zt::readFileException(mFileName, &e);
     } catch (...) {
-        mBuffer.clear();
-        throw zt::readFileException(mFile.name());
+        mBytes.reset();
+        throw zt::readFileException(mFileName);
     }
 }
 
@@ -1284,7 +1337,22 @@ const std::u16string& resolveKey(const zt::string& basePath, const zt::string& f
 }
 } // namespace
 
-codeManager::codeManager() = default;
+struct codeManager::state {
+    mutable zt::mutex mMutex;
+    std::map<zt::string, std::unique_ptr<scriptFunctionEntry>> mCache;
+    std::atomic<size_t> mLoads{0};
+    std::atomic<size_t> mFileReads{0};
+    std::atomic<std::int64_t> mFileCheckInterval{0}; // milliseconds
+    std::mutex mResolveMutex;
+    // resolveKey(base path, file name) -> where the file was found.
+    std::unordered_map<std::u16string, std::shared_ptr<const resolvedFile>> mResolved;
+    // The entries of mCache by key again, found by hashing.
+    std::unordered_map<std::u16string, scriptFunctionEntry*> mIndex;
+    // The definitions of the script files read last, by file name (a few; see fileIndex).
+    std::unordered_map<std::u16string, std::shared_ptr<const fileIndex>> mFiles;
+};
+
+codeManager::codeManager() : mp(std::make_unique<state>()) {}
 codeManager::~codeManager() = default;
 
 codeManager* codeManager::instance() {
@@ -1293,36 +1361,40 @@ codeManager* codeManager::instance() {
 }
 
 void codeManager::setFileCheckInterval(std::chrono::milliseconds interval) {
-    mFileCheckInterval.store(interval.count() > 0 ? interval.count() : 0, std::memory_order_relaxed);
+    mp->mFileCheckInterval.store(interval.count() > 0 ? interval.count() : 0, std::memory_order_relaxed);
 }
 
 std::chrono::milliseconds codeManager::fileCheckInterval() const {
-    return std::chrono::milliseconds(mFileCheckInterval.load(std::memory_order_relaxed));
+    return std::chrono::milliseconds(mp->mFileCheckInterval.load(std::memory_order_relaxed));
 }
 
+size_t codeManager::loadCount() const { return mp->mLoads.load(); }
+
+size_t codeManager::fileReadCount() const { return mp->mFileReads.load(); }
+
 size_t codeManager::cachedFunctionCount() const {
-    zt::lockGuard guard(mMutex);
-    return mCache.size();
+    zt::lockGuard guard(mp->mMutex);
+    return mp->mCache.size();
 }
 
 size_t codeManager::releaseIdleFunctions() {
     size_t dropped = 0;
     {
         // Calls take their entry's use under this lock, so an entry found idle here stays idle.
-        zt::lockGuard guard(mMutex);
-        for (auto it = mCache.begin(); it != mCache.end();) {
+        zt::lockGuard guard(mp->mMutex);
+        for (auto it = mp->mCache.begin(); it != mp->mCache.end();) {
             if (it->second->useCount.load() == 0) {
-                mIndex.erase(it->first);
-                it = mCache.erase(it);
+                mp->mIndex.erase(it->first);
+                it = mp->mCache.erase(it);
                 ++dropped;
             } else {
                 ++it;
             }
         }
-        mFiles.clear();
+        mp->mFiles.clear();
     }
-    std::lock_guard<std::mutex> guard(mResolveMutex);
-    mResolved.clear();
+    std::lock_guard<std::mutex> guard(mp->mResolveMutex);
+    mp->mResolved.clear();
     return dropped;
 }
 
@@ -1356,11 +1428,11 @@ std::shared_ptr<const codeManager::resolvedFile> codeManager::resolveFile(const 
     // The record of an earlier call, when the disk still looks the same.
     std::shared_ptr<const resolvedFile> known;
     {
-        std::lock_guard<std::mutex> guard(mResolveMutex);
-        auto it = mResolved.find(resolveKey(basePath, fileName));
-        if (it != mResolved.end()) known = it->second;
+        std::lock_guard<std::mutex> guard(mp->mResolveMutex);
+        auto it = mp->mResolved.find(resolveKey(basePath, fileName));
+        if (it != mp->mResolved.end()) known = it->second;
     }
-    const auto interval = std::chrono::milliseconds(mFileCheckInterval.load(std::memory_order_relaxed));
+    const auto interval = std::chrono::milliseconds(mp->mFileCheckInterval.load(std::memory_order_relaxed));
     const auto checkTime = interval.count() > 0 ? std::chrono::steady_clock::now()
                                                 : std::chrono::steady_clock::time_point();
     if (known) {
@@ -1381,8 +1453,8 @@ std::shared_ptr<const codeManager::resolvedFile> codeManager::resolveFile(const 
                     auto renewed = std::make_shared<resolvedFile>(*known);
                     renewed->fileStamp = stamp;
                     renewed->checkedAt = checkTime;
-                    std::lock_guard<std::mutex> guard(mResolveMutex);
-                    mResolved.insert_or_assign(resolveKey(basePath, fileName), renewed);
+                    std::lock_guard<std::mutex> guard(mp->mResolveMutex);
+                    mp->mResolved.insert_or_assign(resolveKey(basePath, fileName), renewed);
                     return renewed;
                 }
                 return known;
@@ -1417,14 +1489,14 @@ std::shared_ptr<const codeManager::resolvedFile> codeManager::resolveFile(const 
             record->verifiable = recordable;
             record->fileStamp = stamp;
             record->checkedAt = checkTime;
-            std::lock_guard<std::mutex> guard(mResolveMutex);
-            if (mResolved.size() >= kMaxResolvedFiles) mResolved.clear();
+            std::lock_guard<std::mutex> guard(mp->mResolveMutex);
+            if (mp->mResolved.size() >= kMaxResolvedFiles) mp->mResolved.clear();
             const std::u16string& key = resolveKey(basePath, fileName);
             // Without an interval, a record that cannot be verified is of no use.
             if (recordable || interval.count() > 0)
-                mResolved.insert_or_assign(key, record);
+                mp->mResolved.insert_or_assign(key, record);
             else
-                mResolved.erase(key);
+                mp->mResolved.erase(key);
             return record;
         }
         if (recordable) {
@@ -1437,7 +1509,11 @@ std::shared_ptr<const codeManager::resolvedFile> codeManager::resolveFile(const 
             if (recordable) record->folders.emplace_back(folder, folderStamp);
         }
     }
-    throw zt::fileNotFoundException(candidates.back());
+    // Every place that was looked at, so that a host sees where the file was expected.
+    zt::string tried;
+    for (const zt::string& c : candidates) tried += (tried.empty() ? u"" : u", ") + c;
+    throw zt::fileNotFoundException(makeMessage(u"EScriptFileNotFound", u"File [File] not found! Looked for: [Tried]",
+                                                {{u"File", &fileName}, {u"Tried", &tried}}));
 }
 
 // The definitions of the file as it is now. An index read under the same stamp is used as long
@@ -1447,15 +1523,17 @@ std::shared_ptr<const codeManager::fileIndex> codeManager::indexOf(const zt::fil
     const std::u16string& name = resolved.name();
     std::shared_ptr<const fileIndex> known;
     {
-        zt::lockGuard guard(mMutex);
-        auto it = mFiles.find(name);
-        if (it != mFiles.end() && it->second->stamp == stamp) known = it->second;
+        zt::lockGuard guard(mp->mMutex);
+        auto it = mp->mFiles.find(name);
+        if (it != mp->mFiles.end() && it->second->stamp == stamp) known = it->second;
     }
     if (known && known->trusted.load(std::memory_order_acquire)) return known;
 
     const std::int64_t readAt = zt::entryStamp::nowNs();
     auto bytes = std::make_shared<zt::binaryBuffer>();
-    if (!bytes->readFromFile(resolved)) throw zt::readFileException(resolved.name());
+    // Errors name the file by its full name: a file found as written in the current folder (a
+    // program named like the script, say) may not be the one the host meant.
+    if (!bytes->readFromFile(resolved)) throw zt::readFileException(resolved.fullName());
     const std::uint32_t crc = crcOf(*bytes);
     const bool settled = stamp.settledAt(readAt);
     if (known && known->crc == crc) {
@@ -1470,17 +1548,17 @@ std::shared_ptr<const codeManager::fileIndex> codeManager::indexOf(const zt::fil
     fresh->crc = crc;
     fresh->trusted = settled;
     fresh->bytes = std::move(bytes);
-    ++mFileReads;
+    ++mp->mFileReads;
     try {
         fresh->findDefinitions();
     } catch (const zt::exception& e) {
-        throw zt::readFileException(resolved.name(), &e);
+        throw zt::readFileException(resolved.fullName(), &e);
     } catch (...) {
-        throw zt::readFileException(resolved.name());
+        throw zt::readFileException(resolved.fullName());
     }
-    zt::lockGuard guard(mMutex);
-    if (mFiles.size() >= kMaxIndexedFiles && mFiles.find(name) == mFiles.end()) mFiles.erase(mFiles.begin());
-    mFiles.insert_or_assign(name, fresh);
+    zt::lockGuard guard(mp->mMutex);
+    if (mp->mFiles.size() >= kMaxIndexedFiles && mp->mFiles.find(name) == mp->mFiles.end()) mp->mFiles.erase(mp->mFiles.begin());
+    mp->mFiles.insert_or_assign(name, fresh);
     return fresh;
 }
 
@@ -1505,9 +1583,9 @@ std::shared_ptr<const codeManager::loadedFunction> codeManager::loadFunction(con
     key += function;
     std::shared_ptr<const loadedFunction> cached;
     {
-        zt::lockGuard guard(mMutex);
-        auto it = mIndex.find(key);
-        if (it != mIndex.end() && it->second->function->stamp == stamp &&
+        zt::lockGuard guard(mp->mMutex);
+        auto it = mp->mIndex.find(key);
+        if (it != mp->mIndex.end() && it->second->function->stamp == stamp &&
             it->second->function->file.name() == resolved.name()) {
             cached = it->second->function;
             if (cached->trusted.load(std::memory_order_acquire)) {
@@ -1522,9 +1600,9 @@ std::shared_ptr<const codeManager::loadedFunction> codeManager::loadFunction(con
     const std::shared_ptr<const fileIndex> file = indexOf(resolved, stamp);
     if (cached && cached->crc == file->crc) {
         if (file->trusted.load(std::memory_order_acquire)) cached->trusted.store(true, std::memory_order_release);
-        zt::lockGuard guard(mMutex);
-        auto it = mIndex.find(key);
-        if (it != mIndex.end() && it->second->function == cached) {
+        zt::lockGuard guard(mp->mMutex);
+        auto it = mp->mIndex.find(key);
+        if (it != mp->mIndex.end() && it->second->function == cached) {
             entry = it->second;
             ++entry->useCount;
             return cached;
@@ -1534,7 +1612,7 @@ std::shared_ptr<const codeManager::loadedFunction> codeManager::loadFunction(con
     // 5. Parse the function without holding the lock.
     zt::configStructure index;
     file->readFunction(function.lower(), index);
-    ++mLoads;
+    ++mp->mLoads;
 
     auto loaded = std::make_shared<loadedFunction>();
     loaded->file = resolved;
@@ -1550,7 +1628,7 @@ std::shared_ptr<const codeManager::loadedFunction> codeManager::loadFunction(con
         const sourceScope positions(map);
         loaded->body.reset(statementParser::instance()->createStatementFrom(bodyText, 0));
     }
-    if (!loaded->body) throw scriptFunctionNotFoundException(function, resolved);
+    if (!loaded->body) throw scriptFunctionNotFoundException(function, zt::file(resolved.fullName()));
     for (int n = 1;; ++n) {
         zt::string declaration;
         if (!index.getValue(function.lower(), zt::string::format(u"parameter%d", n), declaration)) break;
@@ -1559,11 +1637,11 @@ std::shared_ptr<const codeManager::loadedFunction> codeManager::loadFunction(con
     }
 
     // 6. Insert, or refresh the entry in place. Running calls keep the body they started with.
-    zt::lockGuard guard(mMutex);
-    auto& slot = mCache[key];
+    zt::lockGuard guard(mp->mMutex);
+    auto& slot = mp->mCache[key];
     if (!slot) {
         slot = std::make_unique<scriptFunctionEntry>();
-        mIndex.emplace(key, slot.get());
+        mp->mIndex.emplace(key, slot.get());
     }
     slot->function = loaded;
     entry = slot.get();
@@ -1587,8 +1665,8 @@ bool codeManager::executeFunction(const zt::string& basePath, const zt::string& 
         call = &it->second;
     } else {
         call = &fresh;
-        if (parseCodeCall(codeCall, fresh.type, fresh.file, fresh.function) && parsedCalls.size() < 1024)
-            call = &parsedCalls.emplace(codeCall, std::move(fresh)).first->second;
+        if (!parseCodeCall(codeCall, fresh.type, fresh.file, fresh.function)) throw malformedCodeCallException(codeCall);
+        if (parsedCalls.size() < 1024) call = &parsedCalls.emplace(codeCall, std::move(fresh)).first->second;
     }
     if (call->type != ctScript) return false;
     const zt::string& file = call->file;
@@ -1646,7 +1724,10 @@ bool codeManager::executeFunction(const zt::string& basePath, const zt::string& 
     } catch (const zt::exception& e) {
         throw scriptExecException(function, nullptr, &e);
     } catch (const zt::string& s) {
-        throw scriptExecException(s + u"\n\n" + function, nullptr, nullptr);
+        throw scriptMessageException(s, function);
+    } catch (const std::exception& e) {
+        const hostException host(e.what());
+        throw scriptExecException(function, nullptr, &host);
     } catch (...) {
         throw scriptExecException(function, nullptr, nullptr);
     }

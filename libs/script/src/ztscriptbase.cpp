@@ -1,6 +1,8 @@
 // Values and expressions: script types, value providers and statement sequences.
 #include "ztscript.h"
 
+#include <ztutils.h>
+
 #include <array>
 #include <map>
 

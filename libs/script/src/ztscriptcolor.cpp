@@ -12,7 +12,7 @@ namespace {
 
 template <class T>
 T* allocateStatement(int line) {
-    return modules::allocateStatement<T>(u"ztscriptcolor", line);
+    return zt::script::allocateStatement<T>(u"ztscriptcolor", line);
 }
 
 // Stores the colour value into result, keeping a type that result already holds.
@@ -52,17 +52,17 @@ public:
     static statement* createFrom(const std::vector<zt::string>& params, int flags) {
         if (params.size() < 3) throw numParamsException(u"rgb_make", 3);
         clonePtr<rgb_make> st(allocateStatement<rgb_make>(__LINE__));
-        st->mpRed.reset(modules::providerFrom(params[0], flags, kParseError));
-        st->mpGreen.reset(modules::providerFrom(params[1], flags, kParseError));
-        st->mpBlue.reset(modules::providerFrom(params[2], flags, kParseError));
+        st->mpRed.reset(zt::script::providerFrom(params[0], flags, kParseError));
+        st->mpGreen.reset(zt::script::providerFrom(params[1], flags, kParseError));
+        st->mpBlue.reset(zt::script::providerFrom(params[2], flags, kParseError));
         return st.release();
     }
     statement* clone() const override { return new rgb_make(*this); }
     void execute(codecontext& context, genericValue& result) const override {
         unsigned int red = 0, green = 0, blue = 0;
-        if (!modules::evaluateAs(mpRed, context, red)) execError(this, u"Error getting value for red");
-        if (!modules::evaluateAs(mpGreen, context, green)) execError(this, u"Error getting value for green");
-        if (!modules::evaluateAs(mpBlue, context, blue)) execError(this, u"Error getting value for blue");
+        if (!zt::script::evaluateAs(mpRed, context, red)) execError(this, u"Error getting value for red");
+        if (!zt::script::evaluateAs(mpGreen, context, green)) execError(this, u"Error getting value for green");
+        if (!zt::script::evaluateAs(mpBlue, context, blue)) execError(this, u"Error getting value for blue");
         bool done = false;
         try {
             // Only the low 8 bits of each component count: 256 is 0.

@@ -16,7 +16,7 @@ using zt::conditions::conditionPtr;
 
 template <class T>
 T* allocateStatement(int line) {
-    return modules::allocateStatement<T>(u"ztscriptcondition", line);
+    return zt::script::allocateStatement<T>(u"ztscriptcondition", line);
 }
 
 template <class S, class... D>

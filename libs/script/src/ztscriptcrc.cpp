@@ -12,7 +12,7 @@ namespace {
 
 template <class T>
 T* allocateStatement(int line) {
-    return modules::allocateStatement<T>(u"ztscriptcrc", line);
+    return zt::script::allocateStatement<T>(u"ztscriptcrc", line);
 }
 
 class crcStatement : public scriptbasesinglefunction {

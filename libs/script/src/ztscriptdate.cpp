@@ -11,12 +11,12 @@ namespace {
 
 template <class T>
 T* allocateStatement(int line) {
-    return modules::allocateStatement<T>(u"ztscriptdate", line);
+    return zt::script::allocateStatement<T>(u"ztscriptdate", line);
 }
 
-using modules::providerFrom;
+using zt::script::providerFrom;
 
-using modules::evaluateAs;
+using zt::script::evaluateAs;
 
 // ---------------------------------------------------------------------------------------------
 

@@ -11,15 +11,15 @@ namespace {
 
 template <class T>
 T* allocateStatement(int line) {
-    return modules::allocateStatement<T>(u"ztscriptdir", line);
+    return zt::script::allocateStatement<T>(u"ztscriptdir", line);
 }
 
-class directoryFunction : public modules::namedParameterStatement {
+class directoryFunction : public zt::script::namedParameterStatement {
 protected:
     template <class S, class... D>
     static statement* build(int line, const char16_t* name, const std::vector<zt::string>& params, int flags,
                             const D&... decls) {
-        return modules::namedParameterStatement::build<S>(u"ztscriptdir", line, name, params, flags, decls...);
+        return zt::script::namedParameterStatement::build<S>(u"ztscriptdir", line, name, params, flags, decls...);
     }
 };
 

@@ -13,16 +13,16 @@ namespace {
 
 template <class T>
 T* allocateStatement(int line) {
-    return modules::allocateStatement<T>(u"ztscriptfile", line);
+    return zt::script::allocateStatement<T>(u"ztscriptfile", line);
 }
 
 // Base of the file statements: building from named parameters and reading them as text.
-class fileFunction : public modules::namedParameterStatement {
+class fileFunction : public zt::script::namedParameterStatement {
 protected:
     template <class S, class... D>
     static statement* build(int line, const char16_t* name, const std::vector<zt::string>& params, int flags,
                             const D&... decls) {
-        return modules::namedParameterStatement::build<S>(u"ztscriptfile", line, name, params, flags, decls...);
+        return zt::script::namedParameterStatement::build<S>(u"ztscriptfile", line, name, params, flags, decls...);
     }
 
     // A name starting with "." is relative to the running script: the global context variable

@@ -12,7 +12,6 @@ namespace {
 
 using unknownptr = zt::intrface::interfaceptr<zt::intrface::unknown>;
 
-using modules::rejectStatement;
 
 // Runs one loop iteration's body in its own block and handles what the body left in the root
 // context. Returns true when the loop ends.

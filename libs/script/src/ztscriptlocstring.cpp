@@ -17,7 +17,7 @@ using unknownptr = interfaceptr<zt::intrface::unknown>;
 
 template <class T>
 T* allocateStatement(int line) {
-    return modules::allocateStatement<T>(u"ztscriptlocstring", line);
+    return zt::script::allocateStatement<T>(u"ztscriptlocstring", line);
 }
 
 // Shown wherever a script reads a localised string as text.
@@ -35,7 +35,7 @@ struct locStringConversion {
     ~locStringConversion() { zt::typeConversionManager::instance().remove(&converter); }
 } gLocStringConversion;
 
-class locStatement : public modules::namedParameterStatement {
+class locStatement : public zt::script::namedParameterStatement {
 protected:
     template <class S, class... D>
     static statement* build(const char16_t* name, const std::vector<zt::string>& params, int flags, int line,

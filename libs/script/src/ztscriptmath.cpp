@@ -13,12 +13,12 @@ namespace {
 
 template <class T>
 T* allocateStatement(int line) {
-    return modules::allocateStatement<T>(u"ztscriptmath", line);
+    return zt::script::allocateStatement<T>(u"ztscriptmath", line);
 }
 
-using modules::providerFrom;
+using zt::script::providerFrom;
 
-using modules::evaluateAs;
+using zt::script::evaluateAs;
 
 using mathFunction = double (*)(double);
 

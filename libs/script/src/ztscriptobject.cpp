@@ -21,12 +21,11 @@ using unknownptr = interfaceptr<unknown>;
 
 template <class T>
 T* allocateStatement(int line) {
-    return modules::allocateStatement<T>(u"ztscriptobject", line);
+    return zt::script::allocateStatement<T>(u"ztscriptobject", line);
 }
 
-using modules::rejectStatement;
 
-using modules::providerFrom;
+using zt::script::providerFrom;
 
 // The object reference that value holds, or null.
 const unknownptr* objectReference(const genericValue& value) { return value.constPtrTo<unknownptr>(); }
@@ -382,7 +381,7 @@ public:
 // ---------------------------------------------------------------------------------------------
 // Named-parameter statements
 
-class namedObjectStatement : public modules::namedParameterStatement {
+class namedObjectStatement : public zt::script::namedParameterStatement {
 protected:
     template <class S, class... D>
     static statement* build(const char16_t* name, const std::vector<zt::string>& params, int flags, int line,

@@ -243,7 +243,7 @@ T* allocateStatement() {
     return p;
 }
 
-using modules::providerFor;
+using zt::script::providerFor;
 
 // A literal operand read as T once, when its statement is built, so that executions skip the
 // text conversion. The value stands for the literal while the type conversions stay as they

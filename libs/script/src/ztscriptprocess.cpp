@@ -13,7 +13,7 @@ namespace {
 
 template <class T>
 T* allocateStatement(int line) {
-    return modules::allocateStatement<T>(u"ztscriptprocess", line);
+    return zt::script::allocateStatement<T>(u"ztscriptprocess", line);
 }
 
 // A module handle stands for a condition: true when a library was loaded.
@@ -28,12 +28,12 @@ struct handleConverter {
     ~handleConverter() { zt::typeConversionManager::instance().remove(&converter); }
 } gHandleConverter;
 
-class processFunction : public modules::namedParameterStatement {
+class processFunction : public zt::script::namedParameterStatement {
 protected:
     template <class S, class... D>
     static statement* build(int line, const char16_t* name, const std::vector<zt::string>& params, int flags,
                             const D&... decls) {
-        return modules::namedParameterStatement::build<S>(u"ztscriptprocess", line, name, params, flags, decls...);
+        return zt::script::namedParameterStatement::build<S>(u"ztscriptprocess", line, name, params, flags, decls...);
     }
 };
 

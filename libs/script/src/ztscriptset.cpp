@@ -21,16 +21,15 @@ using unknownptr = zt::intrface::interfaceptr<zt::intrface::unknown>;
 
 template <class T>
 T* allocateStatement(int line) {
-    return modules::allocateStatement<T>(u"ztscriptset", line, u"pStmt");
+    return zt::script::allocateStatement<T>(u"ztscriptset", line, u"pStmt");
 }
 
-using modules::rejectStatement;
 
 void requireArguments(const std::vector<zt::string>& params, size_t count, const char16_t* message) {
     if (params.size() < count) rejectStatement(message);
 }
 
-using modules::providerFrom;
+using zt::script::providerFrom;
 
 // The container name of the first argument, as written; an empty one is reported with message.
 scString containerName(const zt::string& text, const char16_t* message) {

@@ -18,7 +18,7 @@ namespace {
 
 template <class T>
 T* allocateStatement(int line) {
-    return modules::allocateStatement<T>(u"ztscriptstring", line);
+    return zt::script::allocateStatement<T>(u"ztscriptstring", line);
 }
 
 // Reads value as text. A text the value owns is moved out instead of copied; a value that
@@ -41,7 +41,7 @@ void assignResult(genericValue& result, const T& value) {
     if (!result.set(value)) throw false;
 }
 
-using modules::providerFor;
+using zt::script::providerFor;
 
 // -------------------------------------------------------------------------------------------
 // strlen(text): length in code units, as an unsigned 64-bit integer.

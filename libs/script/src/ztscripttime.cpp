@@ -9,7 +9,7 @@ namespace {
 
 template <class T>
 T* allocateStatement(int line) {
-    return modules::allocateStatement<T>(u"ztscripttime", line);
+    return zt::script::allocateStatement<T>(u"ztscripttime", line);
 }
 
 class staticTime : public scriptbasestatement {

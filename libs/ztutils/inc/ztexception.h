@@ -141,6 +141,9 @@ public:
 class ZTUTILS_API fileNotFoundException : public fileException {
 public:
     explicit fileNotFoundException(const string& file, const exception* inner = nullptr);
+    // A message of the caller's own (one that names every place that was looked at, say).
+    explicit fileNotFoundException(const locString& message, const exception* inner = nullptr)
+        : fileException(message, inner) {}
     ZT_EXCEPTION_CLONE(fileNotFoundException)
 };
 
