@@ -10,7 +10,7 @@ export WINEPREFIX="${WINEPREFIX:-$HOME/.wine-ztscript}"
 # Keep one Wine server running for the whole stage, so that each program starts fast, and create
 # the prefix (the first start takes some seconds).
 mkdir -p "$WINEPREFIX"
-wineserver -p
+wineserver -p || echo "windows stage: a Wine server runs already for $WINEPREFIX"
 trap 'wineserver -k || true' EXIT
 wineboot --init >/dev/null 2>&1
 
