@@ -22,8 +22,7 @@ bool runIteration(const statement* body, codecontext& iteration, scriptcontext& 
         genericValue discarded;
         body->exec(iteration, discarded);
     }
-    static const scString& kReturn = scriptcontext::returnparam();
-    if (genericValue* ret = root.parameterAddress(kReturn)) {
+    if (genericValue* ret = root.returnValueAddress()) {
         if (ret != &result) result = *ret;
         return true;
     }
@@ -110,6 +109,7 @@ public:
             st->mBody.reset(new compoundstatement);
             st->mBody->setText(u"{}");
         }
+        st->mBodyOpensBlock = typeid(*st->mBody) == typeid(compoundstatement);
         return st.release();
     }
 
@@ -119,6 +119,12 @@ public:
         scriptcontext& root = context.root();
         while (condition(context)) {
             try {
+                // Each pass has a block of its own. A block body opens one itself: the pass
+                // needs no second one around it.
+                if (mBodyOpensBlock) {
+                    if (runIteration(mBody.get(), context, root, result)) return;
+                    continue;
+                }
                 codecontext iteration(&context);
                 if (runIteration(mBody.get(), iteration, root, result)) return;
             } catch (const zt::exception& e) {
@@ -141,6 +147,7 @@ private:
 
     clonePtr<valueProvider> mCondition;
     clonePtr<statement> mBody;
+    bool mBodyOpensBlock = false;
 };
 
 // ---------------------------------------------------------------------------------------------

@@ -439,7 +439,9 @@ public:
         }
         return *this;
     }
-    ~genericSet();
+    ~genericSet() {
+        if (!mEntries.empty()) clear(); // most blocks end without a variable of their own
+    }
 
     // The stored value, or null when the name is absent.
     zt::genericValue* genericValue(const scString& name) noexcept {

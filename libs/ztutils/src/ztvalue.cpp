@@ -470,7 +470,6 @@ genericSet& genericSet::operator=(const genericSet& other) {
     return *this;
 }
 
-genericSet::~genericSet() { clear(); }
 
 bool genericSet::setGenericValue(const scString& name, const zt::genericValue& value, bool replace) {
     if (zt::genericValue* v = genericValue(name)) {
