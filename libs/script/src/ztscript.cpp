@@ -1364,11 +1364,12 @@ const std::u16string& resolveKey(const zt::string& basePath, const zt::string& f
     struct keyTag;
     std::u16string& key = zt::threadOwned<std::u16string, keyTag>();
     const size_t n = basePath.size();
-    key.clear();
-    key += static_cast<char16_t>(n & 0xFFFF);
-    key += static_cast<char16_t>((n >> 16) & 0xFFFF);
-    key += basePath;
-    key += fileName;
+    key.resize(2 + n + fileName.size());
+    char16_t* out = key.data();
+    out[0] = static_cast<char16_t>(n & 0xFFFF);
+    out[1] = static_cast<char16_t>((n >> 16) & 0xFFFF);
+    std::memcpy(out + 2, basePath.data(), n * sizeof(char16_t));
+    std::memcpy(out + 2 + n, fileName.data(), fileName.size() * sizeof(char16_t));
     return key;
 }
 } // namespace

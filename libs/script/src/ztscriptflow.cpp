@@ -402,8 +402,11 @@ public:
         context.initScriptContext(called);
 
         const genericValue& base = context.globalContextVariable(scriptcontext::scriptbasepath());
+        // Usually a text: read in place (the code manager reads the base path before the called
+        // function may change "scriptbasepath").
+        const zt::string* text = base.isEmpty() ? nullptr : base.constPtrTo<zt::string>();
         zt::string basePath;
-        if (!base.isEmpty()) {
+        if (!base.isEmpty() && !text) {
             genericValue::ptrholder<zt::string> textTarget(&basePath);
             if (!base.getHolder()->assignTo(textTarget)) {
                 zt::directory folder;
@@ -419,7 +422,7 @@ public:
             depthGuard() { ++gCallDepth; }
             ~depthGuard() { --gCallDepth; }
         } guard;
-        codeManager::instance()->executeFunction(basePath, mCodeId, called, arguments, result);
+        codeManager::instance()->executeFunction(text ? *text : basePath, mCodeId, called, arguments, result);
     }
 
 private:

@@ -114,8 +114,9 @@ inline void checkValueNesting(const char16_t* action) {
 // Whether two type_info objects name the same type. Usually they are the same object; where
 // they are not (one per module on Windows), the names decide, and names that differ in their
 // first letter are told apart without comparing them whole.
+ZTUTILS_API bool sameTypeByName(const std::type_info& a, const std::type_info& b) noexcept;
 inline bool sameType(const std::type_info& a, const std::type_info& b) noexcept {
-    return &a == &b || (a.name()[0] == b.name()[0] && a == b);
+    return &a == &b || (a.name()[0] == b.name()[0] && sameTypeByName(a, b));
 }
 
 class ZTUTILS_API genericValue {
