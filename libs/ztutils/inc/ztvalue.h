@@ -115,6 +115,9 @@ inline void checkValueNesting(const char16_t* action) {
 // they are not (one per module on Windows), the names decide, and names that differ in their
 // first letter are told apart without comparing them whole.
 ZTUTILS_API bool sameTypeByName(const std::type_info& a, const std::type_info& b) noexcept;
+#if defined(__GNUC__) || defined(__clang__)
+[[gnu::always_inline]]
+#endif
 inline bool sameType(const std::type_info& a, const std::type_info& b) noexcept {
     return &a == &b || (a.name()[0] == b.name()[0] && sameTypeByName(a, b));
 }
