@@ -436,6 +436,11 @@ public:
 private:
     template <class F>
     decltype(auto) guarded(F&& body) const;
+    // The parts of guarded that are off its usual path.
+    [[noreturn]] void failNested() const;
+    [[noreturn]] void rethrowAsFailure() const;
+    void beginStep() const;
+    void endStep() const;
     [[noreturn]] static void throwExecError(const statement* st, const zt::exception* e, const zt::string& detail);
     // e with this statement's position, when it has one.
     scriptExecException positioned(scriptExecException&& e) const;
@@ -661,6 +666,13 @@ public:
     // False when no script signal is set, so that the running blocks need not ask for each one.
     // A class derived from scriptcontext may keep its signals elsewhere: it is always asked.
     bool mayHaveScriptSignals() const noexcept { return !mSignals.empty() || typeid(*this) != typeid(scriptcontext); }
+    // The return value ("#return#") once a statement has set it, else null: what
+    // parameterAddress(returnparam()) gives, asked after every statement of a block, so it is
+    // answered without a lookup while no return value was set.
+    genericValue* returnValueAddress() {
+        if (!mReturnMaySet && typeid(*this) == typeid(scriptcontext)) return nullptr;
+        return parameterAddress(returnparam());
+    }
 
     static const scString& returnparam();
     static const scString& breaksignal();
@@ -683,6 +695,7 @@ private:
     genericSet mSignals;
     genericSet* mpGlobalVariables = nullptr;
     bool mOwnsGlobalVariables = true;
+    bool mReturnMaySet = false; // "#return#" was stored and not deleted since
     executionLimits mLimits;
 };
 

@@ -279,21 +279,46 @@ struct nestingGuard {
 } // namespace
 
 // Everything that makes a statement's execution one step of a script: nesting bound, limits,
-// tracing, and failures wrapped in a scriptExecException naming the statement.
+// tracing, and failures wrapped in a scriptExecException naming the statement. Every statement
+// passes here, so the usual path (no limits, no tracing) is kept to a few instructions; the rest
+// lives in the functions after it.
 template <class F>
 decltype(auto) statement::guarded(F&& body) const {
-    static zt::logger& log = execLogger();
+    nestingGuard nesting(gExecNesting);
     try {
-        nestingGuard nesting(gExecNesting);
-        if (gExecNesting > kMaxExecNesting || zt::stackIsShort())
-            throw exceptionDetail(zt::string::format(u"statements nested deeper than %d levels", kMaxExecNesting));
-        if (gBudget) gBudget->step();
-        if (log.isEnabled(zt::logLevel::trace))
-            log.log_trace(u"trying to exec (%s)", __FILE__, __LINE__, "zt::script::statement::exec", mText);
-        decltype(auto) out = body();
-        if (log.isEnabled(zt::logLevel::trace))
-            log.log_trace(u"exec (%s) OK", __FILE__, __LINE__, "zt::script::statement::exec", mText);
-        return out;
+        if (gExecNesting > kMaxExecNesting || zt::stackIsShort()) [[unlikely]]
+            failNested();
+        if (gBudget || zt::gLogLevel.load(std::memory_order_relaxed) <= static_cast<int>(zt::logLevel::trace))
+            [[unlikely]] {
+            beginStep();
+            decltype(auto) out = body();
+            endStep();
+            return out;
+        }
+        return body();
+    } catch (...) {
+        rethrowAsFailure();
+    }
+}
+
+void statement::failNested() const {
+    throw exceptionDetail(zt::string::format(u"statements nested deeper than %d levels", kMaxExecNesting));
+}
+
+void statement::beginStep() const {
+    if (gBudget) gBudget->step();
+    static zt::logger& log = execLogger();
+    log.log_trace(u"trying to exec (%s)", __FILE__, __LINE__, "zt::script::statement::exec", mText);
+}
+
+void statement::endStep() const {
+    static zt::logger& log = execLogger();
+    log.log_trace(u"exec (%s) OK", __FILE__, __LINE__, "zt::script::statement::exec", mText);
+}
+
+void statement::rethrowAsFailure() const {
+    try {
+        throw;
     } catch (const exceptionDetail& d) {
         throw positioned(scriptExecException(mText, &d.detail(), nullptr));
     } catch (const zt::exception& e) {
@@ -317,6 +342,15 @@ void statement::exec(codecontext& context, genericValue& result) const {
 }
 
 const genericValue& statement::execStored(codecontext& context) const {
+    // Reading a stored value nests nothing: without limits and tracing only failures need
+    // handling.
+    if (!gBudget && zt::gLogLevel.load(std::memory_order_relaxed) > static_cast<int>(zt::logLevel::trace)) [[likely]] {
+        try {
+            return storedValue(context);
+        } catch (...) {
+            rethrowAsFailure();
+        }
+    }
     return *guarded([&] { return &storedValue(context); });
 }
 
@@ -531,11 +565,13 @@ genericValue* scriptcontext::globalContextVariableAddress(const scString& name) 
 bool scriptcontext::hasParameter(const scString& name) const { return mParameters.genericValue(name) != nullptr; }
 
 bool scriptcontext::setParameter(const scString& name, const genericValue& value) {
+    if (name == returnparam()) mReturnMaySet = true;
     return mParameters.setGenericValue(name, value, true);
 }
 
 bool scriptcontext::deleteParameter(const scString& name) {
     mParameters.erase(name);
+    if (name == returnparam()) mReturnMaySet = false;
     return true;
 }
 
@@ -1328,11 +1364,12 @@ const std::u16string& resolveKey(const zt::string& basePath, const zt::string& f
     struct keyTag;
     std::u16string& key = zt::threadOwned<std::u16string, keyTag>();
     const size_t n = basePath.size();
-    key.clear();
-    key += static_cast<char16_t>(n & 0xFFFF);
-    key += static_cast<char16_t>((n >> 16) & 0xFFFF);
-    key += basePath;
-    key += fileName;
+    key.resize(2 + n + fileName.size());
+    char16_t* out = key.data();
+    out[0] = static_cast<char16_t>(n & 0xFFFF);
+    out[1] = static_cast<char16_t>((n >> 16) & 0xFFFF);
+    std::memcpy(out + 2, basePath.data(), n * sizeof(char16_t));
+    std::memcpy(out + 2 + n, fileName.data(), fileName.size() * sizeof(char16_t));
     return key;
 }
 } // namespace
@@ -1345,11 +1382,14 @@ struct codeManager::state {
     std::atomic<std::int64_t> mFileCheckInterval{0}; // milliseconds
     std::mutex mResolveMutex;
     // resolveKey(base path, file name) -> where the file was found.
-    std::unordered_map<std::u16string, std::shared_ptr<const resolvedFile>> mResolved;
+    std::unordered_map<std::u16string, std::shared_ptr<const resolvedFile>, std::hash<std::u16string>,
+                       zt::sameTextEqual>
+        mResolved;
     // The entries of mCache by key again, found by hashing.
-    std::unordered_map<std::u16string, scriptFunctionEntry*> mIndex;
+    std::unordered_map<std::u16string, scriptFunctionEntry*, std::hash<std::u16string>, zt::sameTextEqual> mIndex;
     // The definitions of the script files read last, by file name (a few; see fileIndex).
-    std::unordered_map<std::u16string, std::shared_ptr<const fileIndex>> mFiles;
+    std::unordered_map<std::u16string, std::shared_ptr<const fileIndex>, std::hash<std::u16string>, zt::sameTextEqual>
+        mFiles;
 };
 
 codeManager::codeManager() : mp(std::make_unique<state>()) {}
@@ -1586,7 +1626,7 @@ std::shared_ptr<const codeManager::loadedFunction> codeManager::loadFunction(con
         zt::lockGuard guard(mp->mMutex);
         auto it = mp->mIndex.find(key);
         if (it != mp->mIndex.end() && it->second->function->stamp == stamp &&
-            it->second->function->file.name() == resolved.name()) {
+            zt::sameText(it->second->function->file.name(), resolved.name())) {
             cached = it->second->function;
             if (cached->trusted.load(std::memory_order_acquire)) {
                 entry = it->second;
@@ -1658,7 +1698,8 @@ bool codeManager::executeFunction(const zt::string& basePath, const zt::string& 
         eCodeType type;
         zt::string file, function;
     };
-    auto& parsedCalls = zt::threadOwned<std::unordered_map<std::u16string, parsedCall>>();
+    auto& parsedCalls =
+        zt::threadOwned<std::unordered_map<std::u16string, parsedCall, std::hash<std::u16string>, zt::sameTextEqual>>();
     const parsedCall* call;
     parsedCall fresh{ctScript, {}, {}};
     if (auto it = parsedCalls.find(codeCall); it != parsedCalls.end()) {
@@ -1708,7 +1749,7 @@ bool codeManager::executeFunction(const zt::string& basePath, const zt::string& 
         // (Calls from the same folder find it set already, as a text value of its own.)
         const genericValue* base = context.globalContextVariableAddress(scriptcontext::scriptbasepath());
         const zt::string* folder = base ? base->constPtrTo<zt::string>() : nullptr;
-        if (!folder || base->getHolder()->isReference() || *folder != fn->folder)
+        if (!folder || base->getHolder()->isReference() || !zt::sameText(*folder, fn->folder))
             context.setGlobalContextVariable(scriptcontext::scriptbasepath(), genericValue::of(fn->folder));
 
         // Run the body and hand back the return value. A host may reuse its context: the value

@@ -165,7 +165,6 @@ bool compoundstatement::add(statement* child) {
 }
 
 void compoundstatement::execute(codecontext& context, genericValue& result) const {
-    static const scString& kReturn = scriptcontext::returnparam();
     static const scString& kBreak = scriptcontext::breaksignal();
     static const scString& kContinue = scriptcontext::continuesignal();
     static const scString& kBreakAll = scriptcontext::breakallsignal();
@@ -174,7 +173,7 @@ void compoundstatement::execute(codecontext& context, genericValue& result) cons
     for (const auto& child : mChildren) {
         if (!child) continue;
         child->exec(block);
-        if (genericValue* ret = root.parameterAddress(kReturn)) {
+        if (genericValue* ret = root.returnValueAddress()) {
             if (ret != &result) result = *ret;
             return;
         }

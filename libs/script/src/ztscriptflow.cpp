@@ -22,8 +22,7 @@ bool runIteration(const statement* body, codecontext& iteration, scriptcontext& 
         genericValue discarded;
         body->exec(iteration, discarded);
     }
-    static const scString& kReturn = scriptcontext::returnparam();
-    if (genericValue* ret = root.parameterAddress(kReturn)) {
+    if (genericValue* ret = root.returnValueAddress()) {
         if (ret != &result) result = *ret;
         return true;
     }
@@ -110,6 +109,7 @@ public:
             st->mBody.reset(new compoundstatement);
             st->mBody->setText(u"{}");
         }
+        st->mBodyOpensBlock = typeid(*st->mBody) == typeid(compoundstatement);
         return st.release();
     }
 
@@ -119,6 +119,12 @@ public:
         scriptcontext& root = context.root();
         while (condition(context)) {
             try {
+                // Each pass has a block of its own. A block body opens one itself: the pass
+                // needs no second one around it.
+                if (mBodyOpensBlock) {
+                    if (runIteration(mBody.get(), context, root, result)) return;
+                    continue;
+                }
                 codecontext iteration(&context);
                 if (runIteration(mBody.get(), iteration, root, result)) return;
             } catch (const zt::exception& e) {
@@ -141,6 +147,7 @@ private:
 
     clonePtr<valueProvider> mCondition;
     clonePtr<statement> mBody;
+    bool mBodyOpensBlock = false;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -395,8 +402,11 @@ public:
         context.initScriptContext(called);
 
         const genericValue& base = context.globalContextVariable(scriptcontext::scriptbasepath());
+        // Usually a text: read in place (the code manager reads the base path before the called
+        // function may change "scriptbasepath").
+        const zt::string* text = base.isEmpty() ? nullptr : base.constPtrTo<zt::string>();
         zt::string basePath;
-        if (!base.isEmpty()) {
+        if (!base.isEmpty() && !text) {
             genericValue::ptrholder<zt::string> textTarget(&basePath);
             if (!base.getHolder()->assignTo(textTarget)) {
                 zt::directory folder;
@@ -412,7 +422,7 @@ public:
             depthGuard() { ++gCallDepth; }
             ~depthGuard() { --gCallDepth; }
         } guard;
-        codeManager::instance()->executeFunction(basePath, mCodeId, called, arguments, result);
+        codeManager::instance()->executeFunction(text ? *text : basePath, mCodeId, called, arguments, result);
     }
 
 private:

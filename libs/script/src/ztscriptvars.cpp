@@ -247,7 +247,10 @@ public:
         switch (mScope) {
         case scParameter: return context.parameter(mName);
         case scGlobal: return context.globalContextVariable(mName);
-        default: return context.variable(mName);
+        default:
+            if (genericValue* v = context.variableAddress(mName)) [[likely]]
+                return *v;
+            return context.variable(mName); // reports the missing name
         }
     }
 

@@ -5,6 +5,7 @@
 #include "ztexport.h"
 
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -12,6 +13,17 @@
 #include <vector>
 
 namespace zt {
+
+// Whether two texts are equal, compared by their bytes at once rather than code unit by code
+// unit (as operator== of the standard library does for UTF-16): file names and keys of the
+// engine's caches are compared on every call.
+inline bool sameText(std::u16string_view a, std::u16string_view b) noexcept {
+    return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(char16_t)) == 0);
+}
+// The equality of unordered containers keyed by texts.
+struct sameTextEqual {
+    bool operator()(std::u16string_view a, std::u16string_view b) const noexcept { return sameText(a, b); }
+};
 
 class string;
 

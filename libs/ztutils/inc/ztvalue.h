@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <new>
+#include <type_traits>
 #include <typeinfo>
 #include <utility>
 #include <vector>
@@ -112,8 +114,12 @@ inline void checkValueNesting(const char16_t* action) {
 // Whether two type_info objects name the same type. Usually they are the same object; where
 // they are not (one per module on Windows), the names decide, and names that differ in their
 // first letter are told apart without comparing them whole.
+ZTUTILS_API bool sameTypeByName(const std::type_info& a, const std::type_info& b) noexcept;
+#if defined(__GNUC__) || defined(__clang__)
+[[gnu::always_inline]]
+#endif
 inline bool sameType(const std::type_info& a, const std::type_info& b) noexcept {
-    return &a == &b || (a.name()[0] == b.name()[0] && a == b);
+    return &a == &b || (a.name()[0] == b.name()[0] && sameTypeByName(a, b));
 }
 
 class ZTUTILS_API genericValue {
@@ -122,6 +128,12 @@ public:
     public:
         virtual ~holderbase();
         virtual holderbase* clone() const = 0;
+        // A copy built at place (a genericValue's own storage) when the held value fits there,
+        // else on the heap like clone().
+        virtual holderbase* cloneInto(void* place) const {
+            (void)place;
+            return clone();
+        }
         virtual bool assignTo(holderbase& target) const = 0;
         virtual bool assignFrom(const holderbase& source) = 0;
         virtual const std::type_info& type() const = 0;
@@ -201,6 +213,10 @@ public:
             if constexpr (zt::nestsValues<T>::value) checkValueNesting(u"copy");
             return new valueholder<T>(mValue);
         }
+        holderbase* cloneInto(void* place) const override {
+            if constexpr (fitsInline<T>) return ::new (place) valueholder<T>(mValue);
+            else return clone();
+        }
         void* valuePtr() override { return &mValue; }
         const void* constValuePtr() const override { return &mValue; }
         bool isReference() const override { return false; }
@@ -252,30 +268,36 @@ public:
         const T* mp;
     };
 
-    genericValue() noexcept = default;
-    genericValue(const genericValue& other) : mpHolder(other.mpHolder ? other.mpHolder->clone() : nullptr) {}
-    genericValue(genericValue&& other) noexcept : mpHolder(other.mpHolder) { other.mpHolder = nullptr; }
+    genericValue() noexcept {} // (the inline storage stays unset until a value needs it)
+    genericValue(const genericValue& other) { mpHolder = other.mpHolder ? other.mpHolder->cloneInto(mInline) : nullptr; }
+    genericValue(genericValue&& other) noexcept { take(other); }
     // Takes ownership of a holder allocated with new.
     explicit genericValue(holderbase* h) noexcept : mpHolder(h) {}
     template <class T>
     static genericValue of(const T& v) {
-        return genericValue(new valueholder<T>(v));
+        genericValue g;
+        g.emplace<T>(v);
+        return g;
     }
-    ~genericValue() { delete mpHolder; }
+    ~genericValue() { destroyHolder(); }
 
     genericValue& operator=(const genericValue& other) {
-        if (this != &other) {
+        if (this == &other) return *this;
+        if (other.mpHolder && other.holdsInline()) {
+            // Values stored inline copy without failing: the old one can go first.
+            destroyHolder();
+            mpHolder = other.mpHolder->cloneInto(mInline);
+        } else {
             holderbase* copy = other.mpHolder ? other.mpHolder->clone() : nullptr;
-            delete mpHolder;
+            destroyHolder();
             mpHolder = copy;
         }
         return *this;
     }
     genericValue& operator=(genericValue&& other) noexcept {
         if (this != &other) {
-            delete mpHolder;
-            mpHolder = other.mpHolder;
-            other.mpHolder = nullptr;
+            destroyHolder();
+            take(other);
         }
         return *this;
     }
@@ -304,7 +326,7 @@ public:
     template <class T>
     bool set(const T& v) {
         if (!mpHolder) {
-            mpHolder = new valueholder<T>(v);
+            emplace<T>(v);
             return true;
         }
         if (holder<T>* same = holder<T>::of(*mpHolder)) {
@@ -318,15 +340,27 @@ public:
     // Replaces the content with a T (the previous type is dropped).
     template <class T>
     void replace(const T& v) {
-        holderbase* h = new valueholder<T>(v);
-        delete mpHolder;
-        mpHolder = h;
+        if constexpr (fitsInline<T>) {
+            const T copy = v; // v may live in the holder that goes
+            destroyHolder();
+            mpHolder = nullptr;
+            emplace<T>(copy);
+        } else {
+            holderbase* h = new valueholder<T>(v);
+            destroyHolder();
+            mpHolder = h;
+        }
     }
     template <class T>
     void replace(T&& v) requires(!std::is_lvalue_reference_v<T>) {
-        holderbase* h = new valueholder<std::decay_t<T>>(std::move(v));
-        delete mpHolder;
-        mpHolder = h;
+        using V = std::decay_t<T>;
+        if constexpr (fitsInline<V>) {
+            replace<V>(static_cast<const V&>(v));
+        } else {
+            holderbase* h = new valueholder<V>(std::move(v));
+            destroyHolder();
+            mpHolder = h;
+        }
     }
 
     // Direct access to a value of exactly type T, or null.
@@ -342,15 +376,24 @@ public:
     }
 
     void clear() noexcept {
-        delete mpHolder;
+        destroyHolder();
         mpHolder = nullptr;
     }
-    void swap(genericValue& other) noexcept { std::swap(mpHolder, other.mpHolder); }
+    void swap(genericValue& other) noexcept {
+        genericValue held(std::move(other));
+        other = std::move(*this);
+        *this = std::move(held);
+    }
 
     holderbase* getHolder() noexcept { return mpHolder; }
     const holderbase* getHolder() const noexcept { return mpHolder; }
-    // Gives up the holder (the caller owns it).
-    holderbase* releaseHolder() noexcept {
+    // Gives up the holder (the caller owns it, allocated with new).
+    holderbase* releaseHolder() {
+        if (mpHolder && holdsInline()) {
+            holderbase* h = mpHolder->clone();
+            clear();
+            return h;
+        }
         holderbase* h = mpHolder;
         mpHolder = nullptr;
         return h;
@@ -395,6 +438,38 @@ private:
         }
     }
 
+    // Holders of small values that copy as plain bytes (the numbers, bool, dates and times,
+    // pointers) are built inside the value itself: such values need no allocation.
+    static constexpr std::size_t kInlineSize = 3 * sizeof(void*);
+    template <class T>
+    static constexpr bool fitsInline = std::is_trivially_copyable_v<T> && sizeof(valueholder<T>) <= kInlineSize &&
+                                       alignof(valueholder<T>) <= alignof(void*);
+
+    bool holdsInline() const noexcept {
+        return static_cast<const void*>(mpHolder) == static_cast<const void*>(mInline);
+    }
+    void destroyHolder() noexcept {
+        if (!mpHolder) return;
+        if (holdsInline()) mpHolder->~holderbase();
+        else delete mpHolder;
+    }
+    template <class T>
+    void emplace(const T& v) {
+        if constexpr (fitsInline<T>) mpHolder = ::new (static_cast<void*>(mInline)) valueholder<T>(v);
+        else mpHolder = new valueholder<T>(v);
+    }
+    // Takes other's holder, leaving other empty (values stored inline are copied over).
+    void take(genericValue& other) noexcept {
+        if (other.mpHolder && other.holdsInline()) {
+            mpHolder = other.mpHolder->cloneInto(mInline);
+            other.destroyHolder();
+        } else {
+            mpHolder = other.mpHolder;
+        }
+        other.mpHolder = nullptr;
+    }
+
+    alignas(void*) unsigned char mInline[kInlineSize];
     holderbase* mpHolder = nullptr;
 };
 
@@ -439,7 +514,9 @@ public:
         }
         return *this;
     }
-    ~genericSet();
+    ~genericSet() {
+        if (!mEntries.empty()) clear(); // most blocks end without a variable of their own
+    }
 
     // The stored value, or null when the name is absent.
     zt::genericValue* genericValue(const scString& name) noexcept {

@@ -96,7 +96,16 @@ string locString::text(const char16_t* language) const {
 exception::exception(const locString& message, const exception* inner)
     : mMessage(message), mpInner(inner ? inner->clone() : nullptr) {}
 
-exception::~exception() = default;
+exception::~exception() {
+    // A failure deep in a script leaves a long chain of inner exceptions. Destroyed link by link
+    // through the destructors it would recurse once per link, so it is taken apart here, one
+    // link at a time, as far as no one else shares it.
+    std::shared_ptr<const exception> next = std::move(mpInner);
+    while (next && next.use_count() == 1) {
+        std::shared_ptr<const exception> after = std::move(const_cast<exception&>(*next).mpInner);
+        next = std::move(after); // destroys the link, whose own chain is already taken
+    }
+}
 
 unexpectedErrorException::unexpectedErrorException(const string& text, const exception* inner)
     : exception(locString(string(), text), inner) {}

@@ -130,6 +130,8 @@ void genericValue::holderbase::deallocate(void* q) noexcept {
     ++fl->count[cls - 1];
 }
 
+bool sameTypeByName(const std::type_info& a, const std::type_info& b) noexcept { return a == b; }
+
 genericValue::holderbase::~holderbase() = default;
 
 void throwValueNesting(const char16_t* action) { throw valueNestingException(action); }
@@ -470,7 +472,6 @@ genericSet& genericSet::operator=(const genericSet& other) {
     return *this;
 }
 
-genericSet::~genericSet() { clear(); }
 
 bool genericSet::setGenericValue(const scString& name, const zt::genericValue& value, bool replace) {
     if (zt::genericValue* v = genericValue(name)) {
