@@ -115,6 +115,8 @@ awk -v target=1048576 'BEGIN {
 }' > "$gen/parse.lua"
 # The call that loads the ztScript file: f1(1) runs its loop until x >= 1, i.e. not at all.
 printf 'scrdef empty()\n  return("")\n' > "$gen/empty.ztscr"
+printf '' > "$gen/empty.lua"
+printf '' > "$gen/empty.tcl"
 
 # ---------------------------------------------------------------------------------------------
 # 4. Measuring
@@ -221,6 +223,8 @@ measure tcl_host "$N_HOST" "$build/bench_hostcall_tcl" "$N_HOST"
 # parses every function; luac5.4 -p parses the Lua file. The start-up of ztscript itself is
 # measured on its own (a one-line file) for reference.
 measure zt_start "" "$zt" run "$gen/empty.ztscr" empty
+measure lua_start "" lua5.4 "$gen/empty.lua"
+measure tcl_start "" tclsh8.6 "$gen/empty.tcl"
 measure zt_load "" "$zt" run "$gen/parse.ztscr" f1 1
 measure zt_check "" "$zt" check "$gen/parse.ztscr"
 measure lua_parse "" luac5.4 -p "$gen/parse.lua"
@@ -255,6 +259,7 @@ row() {
     "$(mib "$(eval echo "\$kb_zt_$key")")" "$(mib "$(eval echo "\$kb_lua_$peer")")" "$(mib "$(eval echo "\$kb_tcl_$peer")")"
 }
 fib_calls() { awk -v n="$1" 'BEGIN { a = 0; b = 1; for (i = 0; i <= n; i++) { t = a + b; a = b; b = t }; printf "%.0f", 2 * a - 1 }'; }
+row "0 start-up" start 1 1
 row "1 loop" loop "$ZT_N_LOOP" "$N_LOOP"
 row "2 calls" fib "$(fib_calls "$ZT_N_FIB")" "$(fib_calls "$N_FIB")"
 row "2 calls, cached" fibi "$(fib_calls "$ZT_N_FIB_CHECKED")" "$(fib_calls "$N_FIB")" fib
@@ -262,6 +267,7 @@ row "3 strings" strings "$ZT_N_STRINGS" "$N_STRINGS"
 row "4 map" map "$ZT_N_MAP" "$N_MAP"
 row "5 host calls" host "$ZT_N_HOST" "$N_HOST"
 row "5 host, cached" hosti "$ZT_N_HOST_CHECKED" "$N_HOST" host
+echo "Start-up: the program run on a script with nothing to do (ztscript: a one-line function)."
 echo "N: iterations (loop, strings), keys (map), script calls (calls: fib $ZT_N_FIB for ztScript, fib $N_FIB"
 echo "for the peers; host calls). Ratios: time per item, ztScript against the peer (1.00 = as fast)."
 echo "'cached': a file check interval of 1 s (--file-check-interval 1000, setFileCheckInterval); the"
