@@ -448,10 +448,10 @@ private:
     bool holdsInline() const noexcept {
         return static_cast<const void*>(mpHolder) == static_cast<const void*>(mInline);
     }
+    // An inline holder holds plain bytes and its destructor does nothing: its storage is simply
+    // reused, so only allocated holders are destroyed.
     void destroyHolder() noexcept {
-        if (!mpHolder) return;
-        if (holdsInline()) mpHolder->~holderbase();
-        else delete mpHolder;
+        if (mpHolder && !holdsInline()) delete mpHolder;
     }
     template <class T>
     void emplace(const T& v) {
