@@ -329,6 +329,27 @@ TEST_F(StackSafety, EndlessRecursionStopsAtTheCountOnTheDefaultStack) {
         EXPECT_TRUE(contains(chainText(e), "function calls nested deeper than 200 levels (endless recursion?)"));
     }
     EXPECT_EQ(testlib::executions.load(), 201); // the host's call and 200 nested ones
+    // The depth is given back: calls work afterwards.
+    write("stack_ok", "scrdef f()\ntcount()\n");
+    testlib::executions = 0;
+    call("stack_ok", u"f");
+    EXPECT_EQ(testlib::executions.load(), 1);
+}
+
+// Each call nests 60 statements: the statement limit comes before the call limit.
+TEST_F(StackSafety, RecursionThroughDeepBodiesStopsAtTheStatementCountOnTheDefaultStack) {
+    std::string body = "{tcount(); callfunction(script$stack_bodies$deep)}";
+    for (int i = 0; i < 58; ++i) body = "treatasfunction(" + body + ")";
+    write("stack_bodies", "scrdef deep()\n{" + body + "}\n");
+    testlib::executions = 0;
+    try {
+        call("stack_bodies", u"deep");
+        FAIL() << "no error";
+    } catch (const scriptExecException& e) {
+        EXPECT_TRUE(contains(chainText(e), "statements nested deeper than 2000 levels"));
+    }
+    EXPECT_GT(testlib::executions.load(), 20);
+    EXPECT_LT(testlib::executions.load(), 200);
 }
 
 // depth - 2 treatasfunction around a block of two statements: depth levels of statements.

@@ -10,6 +10,7 @@
 namespace testlib {
 
 std::atomic<int> executions{0};
+std::function<void(codecontext&, const genericValue&)> hostHook;
 
 namespace {
 
@@ -42,6 +43,8 @@ struct valueStatement : scriptbasestatement {
             context.setGlobalContextVariable(name, v);
         } else if (keyword == u"tcount") {
             ++executions;
+        } else if (keyword == u"thost") {
+            if (hostHook) hostHook(context, v);
         } else if (keyword == u"getvar") {
             result = context.variable(name);
         }
@@ -58,7 +61,7 @@ statement* dispatch(const zt::string& keyword, const std::vector<zt::string>& ty
         return c;
     }
     static const std::vector<zt::string> named{u"tset", u"tsig", u"tglobal", u"getvar"};
-    static const std::vector<zt::string> valued{u"tret", u"techo", u"tfail", u"tthrow", u"tcount"};
+    static const std::vector<zt::string> valued{u"tret", u"techo", u"tfail", u"tthrow", u"tcount", u"thost"};
     bool isNamed = std::find(named.begin(), named.end(), keyword) != named.end();
     bool isValued = std::find(valued.begin(), valued.end(), keyword) != valued.end();
     if (!isNamed && !isValued) return nullptr;

@@ -8,6 +8,7 @@
 //   tsig(name)             sets the script signal name
 //   tglobal(name, value)   sets a global context variable
 //   tcount()               counts executions (testlib::executions)
+//   thost(value)           calls testlib::hostHook: the host acting while the script runs
 //   getvar(name)           reads a variable (only used until a real variables library answers)
 #pragma once
 
@@ -16,6 +17,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <functional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -25,6 +27,7 @@ namespace testlib {
 using namespace zt::script;
 
 extern std::atomic<int> executions;
+extern std::function<void(codecontext&, const genericValue&)> hostHook;
 
 struct capture : scriptbasestatement {
     zt::string keyword;
