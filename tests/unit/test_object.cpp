@@ -204,47 +204,6 @@ TEST_F(ObjectStatements, SetOfAReferenceReachesTheHostAsBool) {
     EXPECT_EQ(other->refCount(), 1u); // only the context variable
 }
 
-TEST_F(ObjectStatements, TypeSelectionAndConstruction) {
-    auto parse = [](const zt::string& text) { return clonePtr<statement>(statementParser::instance()->createStatementFrom(text, 0)); };
-    // No statement: the parser reports the text.
-    for (const char16_t* text : {u"obj_get<ref>(rec, \"f\")", u"obj_set<array>(rec, \"f\", list)",
-                                 u"obj_get<blob>(rec, \"f\")", u"obj_set<generic>(rec, \"f\", \"x\")",
-                                 u"obj_getarray(rec, \"f\")", u"ctxt_getrelation(rec, \"r\")"}) {
-        bool built = true;
-        try {
-            built = parse(text).get() != nullptr;
-        } catch (const zt::exception&) {
-            built = false;
-        }
-        EXPECT_FALSE(built) << zt::string(text).toUtf8();
-    }
-    const std::pair<const char16_t*, const char*> refused[] = {
-        {u"obj_get<int>(rec)", "getFieldValue::parse: number of parameters < 2"},
-        {u"obj_get<generic>(rec)", "getFieldValue::parse: number of parameters < 2"},
-        {u"obj_get(rec, nosuchkeyword())", "getFieldValue::parse: error parsing nosuchkeyword()"},
-        {u"ctxt_getarray(nosuchkeyword(), \"f\")", "getArrayFieldValue::parse: error parsing nosuchkeyword()"},
-        {u"obj_getrelations(rec, nosuchkeyword())", "getRelations::createFrom: error parsing \"nosuchkeyword()\""},
-        {u"ctxt_getarray(rec)", "getArrayFieldValue::parse: number of parameters < 2"},
-        {u"obj_set(rec, \"f\")", "setFieldValue::parse: number of parameters < 3"},
-        {u"obj_set(rec, nosuchkeyword(), \"x\")", "setFieldValue::parse: error parsing \"nosuchkeyword()\""},
-        {u"obj_set(rec, \"f\", nosuchkeyword())", "setFieldValue::parse: error parsing nosuchkeyword()"},
-        {u"obj_getrelation(rec)", "getRelation::createFrom: number of parameters < 2"},
-        {u"obj_getrelation(rec, \"r\", nosuchkeyword())", "getRelation::createFrom: error parsing \"nosuchkeyword()\""},
-        {u"obj_getrelations(rec)", "getRelations::createFrom: number of parameters < 2"},
-        {u"obj_setrelation(rec)", "setRelation::createFrom: number of parameters < 2"},
-        {u"obj_setrelation(rec, \"r\", nosuchkeyword())", "setRelation::createFrom: error parsing \"nosuchkeyword()\""},
-        {u"obj_hastransientdata(rec)", "hasTransientData::createFrom: number of parameters < 2"},
-        {u"ctxt_gettransientdata(rec)", "getTransientData::createFrom: number of parameters < 2"},
-        {u"obj_settransientdata(rec)", "setTransientData::createFrom: number of parameters < 2"},
-        {u"obj_settransientdata(rec, \"s\", nosuchkeyword())", "setTransientData::createFrom: error parsing \"nosuchkeyword()\""},
-    };
-    for (const auto& [text, report] : refused) {
-        const auto reports = testlib::refusedReports(text);
-        ASSERT_FALSE(reports.empty()) << zt::string(text).toUtf8();
-        EXPECT_EQ(reports.back(), report) << zt::string(text).toUtf8();
-    }
-}
-
 // ---------------------------------------------------------------------------------------------
 // hasField
 
@@ -259,13 +218,6 @@ TEST_F(ObjectStatements, HasField) {
     EXPECT_TRUE(contains(error(u"obj_has(other, \"a\")"), "(Error retrieving object)"));
     EXPECT_TRUE(contains(error(u"obj_has(\"5\", \"a\")"), "(Error retrieving object)"));
     EXPECT_TRUE(contains(error(u"obj_has(rec, list)"), "(Error retrieving fieldname)"));
-    // Too few arguments: the parameter-count error under the function name "has".
-    try {
-        clonePtr<statement> st(statementParser::instance()->createStatementFrom(u"obj_has(rec)", 0));
-        ADD_FAILURE() << "built";
-    } catch (const zt::exception& e) {
-        EXPECT_TRUE(contains(testlib::chainText(e), "has: Number of parameters < 2")) << testlib::chainText(e);
-    }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -471,13 +423,6 @@ TEST_F(ObjectStatements, NamedStatementErrors) {
     EXPECT_EQ(rec->takeCalls(), "");
     rec->withheld = {u"zt::intrface::propertyaccess"};
     EXPECT_TRUE(contains(error(u"obj_setlabel(rec, \"f\", \"x\")"), "(Error retrieving this-pointer (2))"));
-
-    // Required parameters.
-    for (const char16_t* text : {u"obj_setlabel(rec, \"f\")", u"obj_setlabelswitch(rec, \"f\", \"a\", \"b\")",
-                                 u"obj_isenabled(rec)"}) {
-        EXPECT_THROW(clonePtr<statement>(statementParser::instance()->createStatementFrom(text, 0)), zt::exception)
-            << zt::string(text).toUtf8();
-    }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -515,19 +460,6 @@ TEST_F(ObjectStatements, Restrictions) {
     EXPECT_TRUE(contains(error(u"obj_isfieldvalid(rec, \"qty\")"), "(Error retrieving this-pointer (2))"));
     EXPECT_TRUE(contains(error(u"obj_setrestriction(rec, \"qty\", \"> 1\")"), "(Error retrieving this-pointer (2))"));
     EXPECT_EQ(rec->takeCalls(), "");
-}
-
-// Statements are copied deeply and stay usable after the original goes.
-TEST_F(ObjectStatements, CopiesRunOnTheirOwn) {
-    rec->fields[u"a"] = zt::genericValue::of(zt::string(u"v"));
-    clonePtr<statement> copy;
-    {
-        clonePtr<statement> st(statementParser::instance()->createStatementFrom(u"obj_set(rec, \"a\", \"w\", \"1\")", 0));
-        copy.reset(st->clone());
-    }
-    zt::genericValue r;
-    copy->exec(context, r);
-    EXPECT_EQ(rec->takeCalls(), "hasField(a) setField<string>(a,w)");
 }
 
 } // namespace

@@ -89,23 +89,4 @@ TEST_F(StringStatements, TextsBeyondTheBasicPlane) {
     EXPECT_EQ(textOf(run(u"strupper(\"\u03C2\uFB00\")")), u"\u03A3\uFB00");
 }
 
-// Copies own their argument providers: a copy runs after its original is gone.
-TEST_F(StringStatements, CopiesAreIndependent) {
-    setVariable(u"x", genericValue::of(zt::string(u"ab")));
-    setVariable(u"n", genericValue::of(1));
-    const char16_t* texts[] = {u"strcat(x, \"-\", x)", u"substr(x, n, n)", u"strsplit(strcat(x, \"|\", x), \"|\")"};
-    const char16_t* expected[] = {u"ab-ab", u"b", u"[ab, ab]"};
-    for (size_t i = 0; i < std::size(texts); ++i) {
-        statement* original = statement::createFrom(texts[i], 0);
-        ASSERT_NE(original, nullptr);
-        clonePtr<statement> copy(original->clone());
-        original->release();
-        genericValue result;
-        copy->exec(mBlock, result);
-        zt::string shown;
-        ASSERT_TRUE(valueToDisplayText(result, shown));
-        EXPECT_EQ(shown, expected[i]);
-    }
-}
-
 } // namespace

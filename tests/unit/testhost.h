@@ -20,6 +20,7 @@
 #include <map>
 #include <memory>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -440,6 +441,7 @@ public:
 
     std::vector<unknownptr> elements;
     unsigned firstCalls = 0, nextCalls = 0, isEndCalls = 0;
+    unsigned failAtNext = 0; // next() throws on that call (0: never)
 
     void dropReferences() override { elements.clear(); }
 
@@ -453,6 +455,7 @@ public:
     }
     void next(unknown*& out) override {
         ++nextCalls;
+        if (failAtNext && nextCalls == failAtNext) throw std::runtime_error("host failure");
         if (mPosition < elements.size()) ++mPosition;
         current(out);
     }
