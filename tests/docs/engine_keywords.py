@@ -20,9 +20,9 @@ def _function_body(text, start):
 def engine_keywords():
     """Every keyword that a built-in dispatcher accepts, lower-case."""
     keywords = set()
-    for source in sorted(SOURCES.glob("ztscript*.cpp")):
+    for source in sorted(SOURCES.rglob("*.cpp")):
         text = source.read_text(encoding="utf-8")
-        if source.name == "ztscriptobject.cpp":
+        if "if (!isObj) {" in text:  # the object library's dispatcher
             keywords |= _object_keywords(text)
             continue
         for variable, word in _COMPARE.findall(text):

@@ -210,20 +210,6 @@ TEST_F(Core, StatementProviderWithoutStatementFails) {
 
 // ---- sequences --------------------------------------------------------------------------------
 
-TEST_F(Core, SequenceStopsAtReturnAndCopiesIt) {
-    scriptcontext ctx;
-    testlib::executions = 0;
-    genericValue result = run(u"tcount(); tret(\"r\"); tcount()", ctx);
-    EXPECT_EQ(testlib::executions, 1);
-    EXPECT_EQ(textOf(result), u"r");
-
-    scriptcontext other;
-    testlib::executions = 0;
-    genericValue none = run(u"tcount(); tcount(); tcount()", other);
-    EXPECT_EQ(testlib::executions, 3);
-    EXPECT_TRUE(none.isEmpty());
-}
-
 TEST_F(Core, SequenceStopsAtSignalsAndLeavesThemSet) {
     for (const char16_t* signal : {u"#breaksignal#", u"#continuesignal#", u"#breakallsignal#"}) {
         scriptcontext ctx;
@@ -232,14 +218,6 @@ TEST_F(Core, SequenceStopsAtSignalsAndLeavesThemSet) {
         EXPECT_EQ(testlib::executions, 1);
         EXPECT_NE(ctx.scriptSignal(scString(zt::string(signal))), nullptr);
     }
-}
-
-TEST_F(Core, SequenceScopesItsVariables) {
-    scriptcontext ctx;
-    ctx.createVariable(key(u"outer"), genericValue::of(zt::string(u"before")));
-    run(u"tset(inner, \"1\"); tset(outer, \"after\")", ctx);
-    EXPECT_FALSE(ctx.hasVariable(key(u"inner")));
-    EXPECT_EQ(textOf(ctx.variable(key(u"outer"))), u"after");
 }
 
 TEST_F(Core, SequenceFailureStopsTheRest) {

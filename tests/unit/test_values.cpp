@@ -3,9 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <limits>
-
 using namespace zt::script;
 using zt::genericValue;
 
@@ -78,89 +75,12 @@ TEST(Values, CopiesAreIndependent) {
     EXPECT_EQ(*nested.constPtrTo<std::vector<genericValue>>()->at(0).constPtrTo<zt::string>(), u"x");
 }
 
-TEST(Values, IntegerTextForms) {
-    int n = 0;
-    EXPECT_TRUE(read(u"  -42\t", n));
-    EXPECT_EQ(n, -42);
-    EXPECT_TRUE(read(u"+7", n));
-    EXPECT_EQ(n, 7);
-    EXPECT_FALSE(read(u"4 2", n));
-    EXPECT_FALSE(read(u"", n));
-    EXPECT_FALSE(read(u"0x10", n));
-    EXPECT_FALSE(read(u"2147483648", n));
-    EXPECT_TRUE(read(u"-2147483648", n));
-    EXPECT_EQ(n, std::numeric_limits<int>::min());
-    short s = 0;
-    EXPECT_FALSE(read(u"40000", s));
-    unsigned short us = 0;
-    EXPECT_FALSE(read(u"-1", us));
-    EXPECT_TRUE(read(u"65535", us));
-    zt::slong l = 0;
-    EXPECT_FALSE(read(u"3000000000", l)); // "long" is 32 bits wide
-    zt::ulong ul = 0;
-    EXPECT_TRUE(read(u"4294967295", ul));
-    EXPECT_EQ(static_cast<std::uint32_t>(ul), 4294967295u);
+// The text forms and conversions scripts see are stated by tests/scripts/core/textforms.ztscr;
+// the 64-bit form only a host can hand over.
+TEST(Values, Uint64TextForm) {
     zt::uint64 big = 0;
     EXPECT_TRUE(read(u"18446744073709551615", big));
     EXPECT_EQ(textOf(big), u"18446744073709551615");
-    EXPECT_EQ(textOf(-5), u"-5");
-    EXPECT_EQ(textOf(zt::slong(-2147483647 - 1)), u"-2147483648");
-}
-
-TEST(Values, FloatingTextFormsAreShortest) {
-    EXPECT_EQ(textOf(3.5), u"3.5");
-    EXPECT_EQ(textOf(0.1), u"0.1");
-    EXPECT_EQ(textOf(1.0), u"1");
-    EXPECT_EQ(textOf(-0.0), u"-0");
-    EXPECT_EQ(textOf(std::numeric_limits<double>::infinity()), u"inf");
-    EXPECT_EQ(textOf(-std::numeric_limits<double>::infinity()), u"-inf");
-    EXPECT_EQ(textOf(std::nan("")), u"nan");
-    EXPECT_EQ(textOf(0.1f), u"0.1");
-    double d = 0;
-    EXPECT_TRUE(read(u" 2.5e3 ", d));
-    EXPECT_EQ(d, 2500);
-    EXPECT_TRUE(read(u"-inf", d));
-    EXPECT_TRUE(std::isinf(d) && d < 0);
-    EXPECT_TRUE(read(u"nan", d));
-    EXPECT_TRUE(std::isnan(d));
-    EXPECT_FALSE(read(u"1,5", d));
-    double back = 0;
-    ASSERT_TRUE(genericValue::of(textOf(0.1 + 0.2)).get(back));
-    EXPECT_EQ(back, 0.1 + 0.2);
-}
-
-TEST(Values, BoolForms) {
-    EXPECT_EQ(textOf(true), u"true");
-    EXPECT_EQ(textOf(false), u"false");
-    bool b = false;
-    EXPECT_TRUE(read(u"TRUE", b));
-    EXPECT_TRUE(b);
-    EXPECT_TRUE(read(u" 0 ", b));
-    EXPECT_FALSE(b);
-    EXPECT_FALSE(read(u"yes", b));
-    EXPECT_TRUE(genericValue::of(-3).get(b));
-    EXPECT_TRUE(b);
-    EXPECT_TRUE(genericValue::of(0.0).get(b));
-    EXPECT_FALSE(b);
-    int n = 5;
-    EXPECT_TRUE(genericValue::of(true).get(n));
-    EXPECT_EQ(n, 1);
-}
-
-TEST(Values, NumericConversionsFailWhenTheValueDoesNotFit) {
-    short s = 0;
-    EXPECT_FALSE(genericValue::of(70000).get(s));
-    EXPECT_TRUE(genericValue::of(-7).get(s));
-    unsigned u = 0;
-    EXPECT_FALSE(genericValue::of(-1).get(u));
-    int n = 0;
-    EXPECT_TRUE(genericValue::of(-3.9).get(n));
-    EXPECT_EQ(n, -3); // cut toward zero
-    EXPECT_FALSE(genericValue::of(1e10).get(n));
-    EXPECT_FALSE(genericValue::of(std::nan("")).get(n));
-    float f = 0;
-    EXPECT_FALSE(genericValue::of(1e300).get(f));
-    EXPECT_TRUE(genericValue::of(std::numeric_limits<double>::infinity()).get(f));
 }
 
 TEST(Values, ScriptTypeNames) {
