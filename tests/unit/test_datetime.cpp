@@ -28,18 +28,9 @@ TEST(Date, FieldsAndValidity) {
     EXPECT_EQ(d.dayOfMonth(), 29);
     EXPECT_EQ(date().toString(), u"1970-01-01");
 
-    EXPECT_TRUE(date::isValid(2000, 2, 29));  // divisible by 400
-    EXPECT_FALSE(date::isValid(1900, 2, 29)); // divisible by 100 only
-    EXPECT_FALSE(date::isValid(2023, 2, 29));
-    EXPECT_TRUE(date::isValid(2024, 2, 29));
-    EXPECT_FALSE(date::isValid(2024, 4, 31));
-    EXPECT_FALSE(date::isValid(2024, 13, 1));
-    EXPECT_FALSE(date::isValid(2024, 0, 1));
-    EXPECT_FALSE(date::isValid(2024, 1, 0));
-    EXPECT_TRUE(date::isValid(1, 1, 1));
-    EXPECT_TRUE(date::isValid(9999, 12, 31));
-    EXPECT_FALSE(date::isValid(0, 12, 31));
-    EXPECT_FALSE(date::isValid(10000, 1, 1));
+    // The valid dates as scripts see them: tests/scripts/date/date.ztscr.
+    EXPECT_TRUE(date::isValid(2000, 2, 29));
+    EXPECT_FALSE(date::isValid(1900, 2, 29));
 
     EXPECT_EQ(date::daysInMonth(2024, 2), 29);
     EXPECT_EQ(date::daysInMonth(2100, 2), 28);
@@ -132,14 +123,10 @@ TEST(DateArithmetic, Comparisons) {
 // ---------------------------------------------------------------------------------------------
 // time and timestamp
 
-TEST(Time, FieldsAndFixedTimes) {
+TEST(Time, MillisecondsAndRange) {
+    // The fields as scripts see them: tests/scripts/date/time.ztscr.
     const time t(13, 45, 30, 250);
-    EXPECT_EQ(t.hour(), 13);
-    EXPECT_EQ(t.minute(), 45);
-    EXPECT_EQ(t.second(), 30);
     EXPECT_EQ(t.millisecond(), 250);
-    EXPECT_EQ(t.minuteOfDay(), 13 * 60 + 45);
-    EXPECT_EQ(t.secondOfDay(), (13 * 60 + 45) * 60 + 30);
     EXPECT_EQ(t.msecOfDay(), ((13 * 60 + 45) * 60 + 30) * 1000 + 250);
     EXPECT_EQ(time::fromMsecOfDay(t.msecOfDay()), t);
 
@@ -149,11 +136,6 @@ TEST(Time, FieldsAndFixedTimes) {
     EXPECT_THROW(time(0, 0, 0, 1000), zt::dateTimeException);
     EXPECT_THROW(time::fromMsecOfDay(time::msPerDay), zt::dateTimeException);
     EXPECT_THROW(time::fromMsecOfDay(-1), zt::dateTimeException);
-
-    EXPECT_EQ(time::daystart(), time(0, 0, 0));
-    EXPECT_EQ(time::lunchtime(), time(12, 0, 0));
-    EXPECT_EQ(time::midnight(), time(23, 59, 59, 999));
-    EXPECT_EQ(date::tarvineIniDate(), date(1900, 1, 1));
 }
 
 TEST(Timestamp, PartsAroundTheEpoch) {
