@@ -6,7 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <filesystem>
+#include <mutex>
+#include <set>
 #include <thread>
 
 using namespace zt::script;
@@ -385,6 +388,133 @@ TEST_F(CodeManager, ConcurrentCallsWhileTheFileIsTouched) {
     toucher.join();
     EXPECT_EQ(wrong, 0);
     EXPECT_EQ(done, 8 * 300);
+}
+
+// One script file reached through two spellings of its folder is one cache entry: parsed once,
+// counted once.
+TEST_F(CodeManager, OneFileThroughTwoBasePathsSharesOneEntry) {
+    dir.write("cm_shared.ztscr", "scrdef f()\ntret(\"shared\")\n");
+    setTime("cm_shared.ztscr", -100);
+    std::string withoutSeparator = dir.path;
+    withoutSeparator.pop_back();
+    const size_t loads = cm->loadCount(), cached = cm->cachedFunctionCount();
+    for (const std::string& base : {dir.path, withoutSeparator, dir.path, withoutSeparator}) {
+        SCOPED_TRACE(base);
+        scriptcontext ctx;
+        std::vector<genericValue> args;
+        genericValue result;
+        ASSERT_TRUE(cm->executeFunction(zt::string(base), u"script$cm_shared$f", ctx, args, result));
+        zt::string text;
+        result.get(text);
+        EXPECT_EQ(text, u"shared");
+    }
+    EXPECT_EQ(cm->loadCount(), loads + 1);
+    EXPECT_EQ(cm->cachedFunctionCount(), cached + 1);
+}
+
+// A call keeps running the body it started with while the file is rewritten and another call
+// parses the new version in its place; the memory the old body would have left behind is used
+// for other things meanwhile, so that a call still running on it could not pass unnoticed.
+TEST_F(CodeManager, ARunningCallKeepsItsBodyWhileARefreshReplacesIt) {
+    const std::string name = "cm_alive.ztscr";
+    dir.write(name, "scrdef f()\n"
+                    "  tset(x, \"o\");\n"
+                    "  messagebox(\"paused\");\n"
+                    "  tset(x, strcat(x, \"n\"));\n"
+                    "  tset(x, strcat(x, \"e\"));\n"
+                    "  tret(x)\n");
+    setTime(name, -100);
+
+    std::mutex m;
+    std::condition_variable cv;
+    bool arrived = false, released = false;
+    const zt::messageBoxHandler previous =
+        zt::setMessageBoxHandler([&](zt::HWND, const zt::string&, const zt::string&, unsigned) {
+            std::unique_lock lock(m);
+            arrived = true;
+            cv.notify_all();
+            cv.wait(lock, [&] { return released; });
+            return zt::IDOK;
+        });
+    zt::string first;
+    std::string firstError;
+    std::thread running([&] {
+        try {
+            first = call("$cm_alive$f");
+        } catch (const zt::exception& e) {
+            firstError = testlib::chainText(e);
+        }
+    });
+    {
+        std::unique_lock lock(m);
+        cv.wait(lock, [&] { return arrived; });
+    }
+    dir.write(name, "scrdef f()\n  tret(\"two\")\n");
+    setTime(name, -50);
+    const size_t loads = cm->loadCount();
+    EXPECT_EQ(call("$cm_alive$f"), u"two");
+    EXPECT_EQ(cm->loadCount(), loads + 1);
+    std::vector<std::string> reuse;
+    for (int i = 0; i < 4000; ++i) reuse.emplace_back(static_cast<size_t>(8 + i % 200), '\xff');
+    {
+        std::lock_guard lock(m);
+        released = true;
+    }
+    cv.notify_all();
+    running.join();
+    zt::setMessageBoxHandler(previous);
+    EXPECT_EQ(firstError, "");
+    EXPECT_EQ(first, u"one");
+    EXPECT_EQ(call("$cm_alive$f"), u"two");
+}
+
+// Threads call a function while its file is replaced by new versions again and again: every
+// call gives the result of one of the versions, and once the writing stops, of the last one.
+TEST_F(CodeManager, ConcurrentCallsWhileTheContentChanges) {
+    auto version = [](int n) {
+        return "scrdef f(in a)\n  tset(x, a);\n  tret(strcat(x, \"-v" + std::to_string(n) + "\"))\n";
+    };
+    dir.write("cm_versions.ztscr", version(0));
+    std::atomic<int> written{0};
+    std::atomic<bool> stop{false};
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 150; ++i) {
+                const std::string arg = std::to_string(t * 1000 + i);
+                try {
+                    const std::string got = call("$cm_versions$f", {genericValue::of(zt::string(arg))}).toUtf8();
+                    // "ARG-vN" with N a version written so far (or the one being put in place)
+                    const std::string prefix = arg + "-v";
+                    const int n = got.rfind(prefix, 0) == 0 ? std::atoi(got.c_str() + prefix.size()) : -1;
+                    if (n < 0 || n > written.load() + 1 || got != prefix + std::to_string(n)) {
+                        if (wrong++ == 0) ADD_FAILURE() << "got " << got;
+                    }
+                } catch (const zt::exception& e) {
+                    if (wrong++ == 0) ADD_FAILURE() << testlib::chainText(e);
+                }
+            }
+        });
+    }
+    std::thread writer([&] {
+        int n = 0;
+        while (!stop) {
+            ++n;
+            dir.write("cm_versions.tmp", version(n));
+            std::error_code ec;
+            fs::rename(dir.path + "cm_versions.tmp", dir.path + "cm_versions.ztscr", ec);
+            if (ec) continue;
+            written = n;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    for (auto& th : threads) th.join();
+    stop = true;
+    writer.join();
+    EXPECT_EQ(wrong, 0);
+    EXPECT_EQ(call("$cm_versions$f", {genericValue::of(zt::string("last"))}).toUtf8(),
+              "last-v" + std::to_string(written.load()));
 }
 
 } // namespace

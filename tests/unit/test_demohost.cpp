@@ -827,4 +827,88 @@ TEST_F(DemoHostTool, StringsAndLanguageOptions) {
     EXPECT_EQ(r.exitCode, 1) << r.out;
 }
 
+// The exact text of --dump-objects and of --save: two blanks of indentation per level, an object
+// or array of plain values on one line as long as that takes at most 100 characters, and an
+// integer too large for an int written as the integer it was.
+TEST_F(DemoHostTool, DumpAndSaveLayout) {
+    dir.write("l.ztscr", "scrdef touch(in<unknownptr> o)\n"
+                         "  obj_set(o, \"small\", \"8\");\n"
+                         "  return(obj_get(o, \"small\"))\n");
+    const std::string tags = R"(["alpha", "beta", "gamma", "delta", "epsilon", "zeta", "eta", "theta"])"; // 70 characters
+    std::string codes;
+    for (int i = 1; i <= 12; ++i) codes += std::string(codes.empty() ? "" : ", ") + "\"code-" + (i < 10 ? "0" : "") + std::to_string(i) + "\"";
+    dir.write("l.json", R"({"name": "x", "big": 3000000000, "small": 7, "tags": )" + tags + R"(, "codes": [)" + codes +
+                            R"(], "sub": {"a": 1}, "items": [{"q": 1}, {"q": 2}]})");
+    // The 132 characters of codes, one element per line at the given indentation.
+    auto codesBlock = [](const std::string& indent) {
+        std::string out = "[\n";
+        for (int i = 1; i <= 12; ++i)
+            out += indent + "  \"code-" + (i < 10 ? "0" : "") + std::to_string(i) + "\"" + (i < 12 ? ",\n" : "\n");
+        return out + indent + "]";
+    };
+    auto property = [](const std::string& name) {
+        return "{\"label\": \"" + name + "\", \"enabled\": true, \"constant\": false}";
+    };
+    auto related = [&](const std::string& indent, const std::string& field, int value) {
+        return "{\n" +
+               indent + "  \"fields\": {\"" + field + "\": " + std::to_string(value) + "},\n" +
+               indent + "  \"properties\": {\n" +
+               indent + "    \"" + field + "\": " + property(field) + "\n" +
+               indent + "  },\n" +
+               indent + "  \"restrictions\": {},\n" +
+               indent + "  \"messages\": [],\n" +
+               indent + "  \"relations\": {}\n" +
+               indent + "}";
+    };
+    const std::string dump =
+        "8\n"
+        "[\n"
+        "  {\n"
+        "    \"file\": \"l.json\",\n"
+        "    \"fields\": {\n"
+        "      \"name\": \"x\",\n"
+        "      \"big\": 3000000000,\n"
+        "      \"small\": 8,\n"
+        "      \"tags\": " + tags + ",\n"
+        "      \"codes\": " + codesBlock("      ") + "\n"
+        "    },\n"
+        "    \"properties\": {\n"
+        "      \"name\": " + property("name") + ",\n"
+        "      \"big\": " + property("big") + ",\n"
+        "      \"small\": " + property("small") + ",\n"
+        "      \"tags\": " + property("tags") + ",\n"
+        "      \"codes\": " + property("codes") + "\n"
+        "    },\n"
+        "    \"restrictions\": {},\n"
+        "    \"messages\": [],\n"
+        "    \"relations\": {\n"
+        "      \"sub\": " + related("      ", "a", 1) + ",\n"
+        "      \"items\": [\n"
+        "        " + related("        ", "q", 1) + ",\n"
+        "        " + related("        ", "q", 2) + "\n"
+        "      ]\n"
+        "    }\n"
+        "  }\n"
+        "]\n";
+    toolRun r = run({"run", "l.ztscr", "touch", "@l.json", "--dump-objects"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, dump);
+
+    r = run({"run", "l.ztscr", "touch", "@l.json", "--save"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(readFile(dir.path + "l.json"),
+              "{\n"
+              "  \"name\": \"x\",\n"
+              "  \"big\": 3000000000,\n"
+              "  \"small\": 8,\n"
+              "  \"tags\": " + tags + ",\n"
+              "  \"codes\": " + codesBlock("  ") + ",\n"
+              "  \"sub\": {\"a\": 1},\n"
+              "  \"items\": [\n"
+              "    {\"q\": 1},\n"
+              "    {\"q\": 2}\n"
+              "  ]\n"
+              "}\n");
+}
+
 } // namespace

@@ -1,6 +1,8 @@
 // Execution limits a host puts on a call: statement count, deadline and cancel flag.
 #include "testlib.h"
 
+#include <ztstatements.h>
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -12,9 +14,85 @@ using namespace std::chrono_literals;
 
 namespace {
 
+// What the host callbacks below work with: the folder of the script file, and the cancel flag
+// of the running call (null when it has none).
+struct limitsHostState {
+    std::string base;
+    std::atomic<bool>* cancel = nullptr;
+    std::vector<std::string> swallowed; // innermost messages of the failures lim_swallow caught
+} gHost;
+
+// The innermost exception of a chain.
+const zt::exception& innermostOf(const zt::exception& e) {
+    const zt::exception* p = &e;
+    while (p->inner()) p = p->inner();
+    return *p;
+}
+
+// Host statements that run script functions of limits.ztscr from inside a running call, as a
+// host callback does:
+//   lim_call(function, steps [, arg])  calls function(arg) with a context of its own, limited
+//                                      to steps statements, and yields its result
+//   lim_swallow(function)              calls function without limits of its own and swallows
+//                                      its failure; when the running call has a cancel flag,
+//                                      sets it for the inner call and clears it afterwards
+class lim_call : public namedParameterStatement {
+public:
+    static statement* createFrom(const std::vector<zt::string>& params, int flags) {
+        return build<lim_call>(u"test", __LINE__, u"lim_call", params, flags, u"function", true, u"steps", true,
+                               u"arg", false, nullptr);
+    }
+    statement* clone() const override { return new lim_call(*this); }
+    void execute(codecontext& context, genericValue& result) const override {
+        scriptcontext inner;
+        executionLimits limits;
+        limits.maxSteps = static_cast<std::uint64_t>(valueAs<int>(u"steps", context, u"no step count"));
+        inner.setLimits(limits);
+        std::vector<genericValue> args;
+        if (hasParam(u"arg")) args.push_back(genericValue::of(text(u"arg", context, u"no argument")));
+        codeManager::instance()->executeFunction(zt::string::fromUtf8(gHost.base),
+                                                 u"script$limits$" + text(u"function", context, u"no function"), inner,
+                                                 args, result);
+    }
+};
+
+class lim_swallow : public namedParameterStatement {
+public:
+    static statement* createFrom(const std::vector<zt::string>& params, int flags) {
+        return build<lim_swallow>(u"test", __LINE__, u"lim_swallow", params, flags, u"function", true, nullptr);
+    }
+    statement* clone() const override { return new lim_swallow(*this); }
+    void execute(codecontext& context, genericValue& result) const override {
+        scriptcontext inner;
+        std::vector<genericValue> args;
+        if (gHost.cancel) gHost.cancel->store(true);
+        try {
+            codeManager::instance()->executeFunction(zt::string::fromUtf8(gHost.base),
+                                                     u"script$limits$" + text(u"function", context, u"no function"),
+                                                     inner, args, result);
+        } catch (const zt::exception& e) {
+            gHost.swallowed.push_back(innermostOf(e).text().toUtf8());
+        }
+        if (gHost.cancel) gHost.cancel->store(false);
+    }
+};
+
+statement* limitsHost(const zt::string& keyword, const std::vector<zt::string>&, const std::vector<zt::string>& params,
+                      int flags) {
+    if (keyword == u"lim_call") return lim_call::createFrom(params, flags);
+    if (keyword == u"lim_swallow") return lim_swallow::createFrom(params, flags);
+    return nullptr;
+}
+
+scriptModule gLimitsHost(&limitsHost);
+
 class Limits : public ::testing::Test {
 protected:
+    static void SetUpTestSuite() { gLimitsHost.registerModule(); }
+
     void SetUp() override {
+        gHost = limitsHostState{};
+        gHost.base = dir.path;
         dir.write("limits.ztscr", "scrdef endless()\n"
                                   "{\n"
                                   "  createvar(n, add<int>(\"0\", \"0\"));\n"
@@ -41,8 +119,14 @@ protected:
                                   "  createvar(s, \"x\");\n"
                                   "  createvar(i, add<int>(\"0\", \"0\"));\n"
                                   "  while(issmaller<int>(i, \"10\"), { setvar(s, add<string>(s, s)); setvar(i, add<int>(i, \"1\")) });\n"
-                                  "  return(strlen(s))\n");
+                                  "  return(strlen(s))\n"
+                                  "scrdef hostnested(in steps)\n"
+                                  "  return(lim_call(\"count\", steps, \"3000\"))\n"
+                                  "scrdef swallowing()\n"
+                                  "  lim_swallow(\"endless\");\n"
+                                  "  return(\"ran on\")\n");
     }
+    void TearDown() override { gHost = limitsHostState{}; }
 
     // Runs the function; returns the innermost exception of the failure's chain (null when the
     // call succeeded) and keeps the whole chain for messages.
@@ -171,6 +255,59 @@ TEST_F(Limits, EndWithTheirCall) {
     EXPECT_EQ(call(free, u"count", {zt::genericValue::of(zt::string(u"5000"))}), nullptr);
     ASSERT_FALSE(failure) << testlib::chainText(*failure);
     { int n = 0; ASSERT_TRUE(result.get(n)); EXPECT_EQ(n, 5000); }
+}
+
+// A host callback that makes a limited call of its own while a limited call runs on the thread
+// gets both limits: the smaller one stops the inner call, whichever call set it.
+TEST_F(Limits, ALimitedCallFromAHostCallbackIsBoundByTheOuterLimitToo) {
+    const struct {
+        std::uint64_t outer, inner, stoppedAt; // 0: not stopped
+    } cases[] = {{100, 1'000'000, 100}, {1'000'000, 100, 100}, {1'000'000, 1'000'000, 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE("outer " + std::to_string(c.outer) + ", inner " + std::to_string(c.inner));
+        scriptcontext context;
+        executionLimits limits;
+        limits.maxSteps = c.outer;
+        context.setLimits(limits);
+        const executionLimitException* hit =
+            call(context, u"hostnested", {zt::genericValue::of(zt::string::fromUtf8(std::to_string(c.inner)))});
+        if (c.stoppedAt == 0) {
+            ASSERT_FALSE(failure) << testlib::chainText(*failure);
+            int n = 0;
+            ASSERT_TRUE(result.get(n));
+            EXPECT_EQ(n, 3000);
+            continue;
+        }
+        ASSERT_NE(hit, nullptr) << (failure ? testlib::chainText(*failure) : std::string("not stopped"));
+        EXPECT_EQ(hit->which(), executionLimitException::limit::steps);
+        EXPECT_NE(testlib::chainText(*failure).find("limit of " + std::to_string(c.stoppedAt) + " executed statements"),
+                  std::string::npos)
+            << testlib::chainText(*failure);
+    }
+}
+
+// Once a call has hit a limit, every further statement of it fails, also when a host callback
+// swallowed the failure and its cause is gone: the cancel flag cleared again, or the clock not
+// looked at for the next 63 statements.
+TEST_F(Limits, AHitLimitStaysHitAfterAHostCallbackSwallowedIt) {
+    for (const bool byCancel : {true, false}) {
+        SCOPED_TRACE(byCancel ? "cancel flag" : "deadline");
+        std::atomic<bool> cancel{false};
+        executionLimits limits;
+        if (byCancel) limits.cancel = &cancel;
+        else limits.deadline = std::chrono::steady_clock::now() + 20ms;
+        gHost.cancel = byCancel ? &cancel : nullptr;
+        gHost.swallowed.clear();
+        scriptcontext context;
+        context.setLimits(limits);
+        const executionLimitException* hit = call(context, u"swallowing");
+        ASSERT_EQ(gHost.swallowed.size(), 1u);
+        EXPECT_EQ(gHost.swallowed[0], byCancel ? "The call was cancelled" : "The call was stopped: its time limit ran out");
+        zt::string ranOn;
+        result.get(ranOn);
+        ASSERT_NE(hit, nullptr) << "the call went on and returned \"" << ranOn.toUtf8() << "\"";
+        EXPECT_EQ(hit->which(), byCancel ? executionLimitException::limit::cancelled : executionLimitException::limit::time);
+    }
 }
 
 } // namespace

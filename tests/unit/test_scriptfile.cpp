@@ -3,6 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 using namespace zt::script;
 
 namespace {
@@ -182,6 +187,38 @@ TEST_F(ScriptFile, NamedParametersBindByPosition) {
     } catch (const errParsingException& e) {
         EXPECT_EQ(testlib::chainText(e), "Error parsing file_copy(...)\nfile_copy: Number of parameters < 2");
     }
+}
+
+// A script file the process may not read fails the call with a read error that names the file
+// (not as a file without the function), and runs once it can be read again.
+TEST_F(ScriptFile, AnUnreadableFileFailsWithAReadError) {
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows denies reading through access lists, not through the mode bits this test sets";
+#else
+    if (geteuid() == 0) GTEST_SKIP() << "running as root, which reads a file whatever its mode says";
+    testlib::tempDir dir;
+    const std::string name = dir.path + "sf_locked.ztscr";
+    dir.write("sf_locked.ztscr", "scrdef f()\ntret(\"read\")\n");
+    auto call = [&] {
+        scriptcontext context;
+        std::vector<genericValue> args;
+        genericValue result;
+        codeManager::instance()->executeFunction(zt::string(dir.path), u"script$sf_locked$f", context, args, result);
+        zt::string text;
+        result.get(text);
+        return text;
+    };
+    std::filesystem::permissions(name, std::filesystem::perms::none);
+    try {
+        call();
+        ADD_FAILURE() << "the call ran";
+    } catch (const zt::exception& e) {
+        EXPECT_NE(dynamic_cast<const zt::readFileException*>(&e), nullptr) << testlib::chainText(e);
+        EXPECT_EQ(testlib::chainText(e), "Error reading file " + name);
+    }
+    std::filesystem::permissions(name, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    EXPECT_EQ(call(), u"read");
+#endif
 }
 
 } // namespace
