@@ -1,6 +1,6 @@
 // Statements on mathematics: trigonometry in degrees or radians, tolerant comparison of doubles,
 // remainder and square root.
-#include "ztmodules.h"
+#include "builtin_libraries.h"
 
 #include <ztmath.h>
 

@@ -1,6 +1,6 @@
 // Statements on programs and libraries: "loaddll" loads a dynamic library, "runexe" starts a
 // program.
-#include "ztmodules.h"
+#include "builtin_libraries.h"
 
 #include <ztfile.h>
 #include <ztprocess.h>

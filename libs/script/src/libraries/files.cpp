@@ -1,6 +1,6 @@
 // Statements on files: names, existence, copying, deleting, appending text lines and reading
 // values of INI files.
-#include "ztmodules.h"
+#include "builtin_libraries.h"
 
 #include <ztfile.h>
 

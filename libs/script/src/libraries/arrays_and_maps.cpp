@@ -5,7 +5,7 @@
 // addtoarray, arrayelement, sizeofarray, insertintomap and findinmap work on the container of a
 // named variable in place. The name is the first argument, taken exactly as written (no blanks
 // removed, case kept) and looked up through the context chain: blocks, parameters, globals.
-#include "ztmodules.h"
+#include "builtin_libraries.h"
 
 #include <map>
 #include <new>

@@ -6,7 +6,7 @@
 // already holds a type keeps it. Integer arithmetic wraps around in two's complement; integer
 // division truncates toward zero, and dividing by zero or the smallest negative value by -1 is
 // an execution error.
-#include "ztmodules.h"
+#include "builtin_libraries.h"
 
 #include <ztinterfaces.h>
 #include <ztmath.h>

@@ -1,6 +1,6 @@
 // Messages and assertions: throwerror, throwmessage, assert, messagebox, executablepath.
 // The control-flow library's dispatcher hands these keywords here.
-#include "ztmodules.h"
+#include "builtin_libraries.h"
 
 #include <ztplatform.h>
 

@@ -1,6 +1,6 @@
 // Statements on conditions: a condition text parsed once (condition_create) and tested against
 // values (condition_istrue). The language is the utility library's, see docs/conditions.md.
-#include "ztmodules.h"
+#include "builtin_libraries.h"
 
 #include <ztcondition.h>
 

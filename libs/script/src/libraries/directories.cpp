@@ -1,5 +1,5 @@
 // Statements on directories: listing files, reading and changing the current directory.
-#include "ztmodules.h"
+#include "builtin_libraries.h"
 
 #include <ztfile.h>
 

@@ -5,7 +5,7 @@
 // the one host interface it needs and calls it; the interface pointers release their references
 // when the statement ends, whichever way it ends. The "ctxt_" keywords build the same statements
 // as their "obj_" twins.
-#include "ztmodules.h"
+#include "builtin_libraries.h"
 
 #include <ztcondition.h>
 

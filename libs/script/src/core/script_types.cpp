@@ -1,4 +1,5 @@
-// Values and expressions: script types, value providers and statement sequences.
+// Script types: type names to type codes, the script type name of a value, and the text form of
+// a value as the command-line tool shows it.
 #include "ztscript.h"
 
 #include <ztutils.h>
@@ -7,9 +8,6 @@
 #include <map>
 
 namespace zt::script {
-
-// ---------------------------------------------------------------------------------------------
-// Script types
 
 eScriptType parseScriptType(const zt::string& typeName) {
     static zt::logger& log = zt::logManager::getLogger(u"zt::script::parseScriptType");
@@ -118,69 +116,6 @@ bool valueToDisplayText(const genericValue& value, zt::string& text) {
     if (auto* m = value.constPtrTo<std::map<zt::slong, genericValue>>()) return mapText(*m, text);
     if (auto* m = value.constPtrTo<std::map<zt::string, genericValue>>()) return mapText(*m, text);
     return value.get(text);
-}
-
-// ---------------------------------------------------------------------------------------------
-// Value providers
-
-valueProvider::~valueProvider() = default;
-
-valueProvider* valueProvider::createFrom(const zt::string& text, int flags) {
-    if (text.empty()) throw errParsingException(text);
-    try {
-        if (text.front() == u'"' && text.back() == u'"')
-            return new constantProvider(text.size() >= 2 ? text.substr(1, text.size() - 2) : zt::string());
-        if (text.find(u'(') != zt::string::npos) {
-            statement* st = statement::createFrom(text, flags);
-            if (!st) throw errParsingException(text);
-            return new statementProvider(st);
-        }
-        statement* st = statement::createFrom(u"getvar(" + text + u")", flags);
-        if (!st) throw errParsingException(text);
-        return new statementProvider(st);
-    } catch (const std::bad_alloc&) {
-        throw outOfMemoryException();
-    }
-}
-
-bool constantProvider::getValue(codecontext&, genericValue& value) const {
-    if (!value.set(mText)) throw false;
-    return true;
-}
-
-bool statementProvider::getValue(codecontext& context, genericValue& value) const {
-    if (!mStatement) throw unexpectedErrorException(u"statementProvider::getValue: no statement given");
-    mStatement->exec(context, value);
-    return true;
-}
-
-// ---------------------------------------------------------------------------------------------
-// Statement sequences
-
-bool compoundstatement::add(statement* child) {
-    if (!child) return false;
-    clonePtr<statement> handed(child);
-    mChildren.emplace_back(static_cast<statement*>(child->clone()));
-    return true;
-}
-
-void compoundstatement::execute(codecontext& context, genericValue& result) const {
-    static const scString& kBreak = scriptcontext::breaksignal();
-    static const scString& kContinue = scriptcontext::continuesignal();
-    static const scString& kBreakAll = scriptcontext::breakallsignal();
-    codecontext block(&context);
-    scriptcontext& root = block.root();
-    for (const auto& child : mChildren) {
-        if (!child) continue;
-        child->exec(block);
-        if (genericValue* ret = root.returnValueAddress()) {
-            if (ret != &result) result = *ret;
-            return;
-        }
-        if (root.mayHaveScriptSignals() &&
-            (root.scriptSignal(kBreak) || root.scriptSignal(kContinue) || root.scriptSignal(kBreakAll)))
-            return;
-    }
 }
 
 } // namespace zt::script

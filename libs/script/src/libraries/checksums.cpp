@@ -1,6 +1,6 @@
 // Statements on checksums: a CRC-32 over texts. The running checksum travels in scripts as a
 // calcCrc32 value; calccrc_add gives a new value and leaves the one it was given unchanged.
-#include "ztmodules.h"
+#include "builtin_libraries.h"
 
 #include <ztchecks.h>
 

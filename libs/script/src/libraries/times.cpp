@@ -1,5 +1,5 @@
 // Time statements: fixed times of day and the parts of a time.
-#include "ztmodules.h"
+#include "builtin_libraries.h"
 
 #include <new>
 

@@ -1,6 +1,6 @@
 // The table of built-in statement libraries, in the order the parser consults them: the first
 // library that knows a keyword builds its statement.
-#include "ztmodules.h"
+#include "builtin_libraries.h"
 
 namespace zt::script::modules {
 

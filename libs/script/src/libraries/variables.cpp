@@ -1,6 +1,6 @@
 // The variables library: creating, testing, reading and writing local variables, parameters and
 // global context variables, value pointers, and the type tests isnull / isoftype.
-#include "ztmodules.h"
+#include "builtin_libraries.h"
 
 #include <new>
 

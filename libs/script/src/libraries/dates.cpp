@@ -1,6 +1,6 @@
 // Date statements: today's date, parts of a date, date texts, and the date arithmetic that the
 // operators "add" and "subtract" hand over for the type "date".
-#include "ztmodules.h"
+#include "builtin_libraries.h"
 
 #include <limits>
 #include <new>

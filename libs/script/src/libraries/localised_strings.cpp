@@ -4,7 +4,7 @@
 // A localised string travels through scripts as a value holding a zt::locString; it is resolved
 // into the current language when its text is needed (locstring_getstring, or wherever it is
 // read as a string). Messages go to the host through its messagesaccess interface.
-#include "ztmodules.h"
+#include "builtin_libraries.h"
 
 #include <new>
 

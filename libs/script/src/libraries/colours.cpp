@@ -1,6 +1,6 @@
 // Statements on colour: named colour constants and a colour from red, green and blue. A colour
 // is the unsigned long colour value of zt::rgbColor (0x00BBGGRR).
-#include "ztmodules.h"
+#include "builtin_libraries.h"
 
 #include <ztcolor.h>
 

@@ -1,7 +1,7 @@
 // The C interface (ztscript_c.h) over the C++ one. No exception leaves these functions.
 #include "ztscript_c.h"
 
-#include "ztmodules.h"
+#include "ztstatements.h"
 #include "zthostobject.h"
 
 #include <algorithm>

@@ -6,7 +6,7 @@
 //           its type and the new value is converted into it;
 //   replace (all others):     the result's previous content is dropped and it takes the type
 //           the statement produces.
-#include "ztmodules.h"
+#include "builtin_libraries.h"
 
 #include <algorithm>
 #include <climits>

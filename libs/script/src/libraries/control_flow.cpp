@@ -1,10 +1,11 @@
 // Control flow: if, while, for_each, break, continue, return, treatasfunction, callfunction and
-// nullref. The same dispatcher serves the message and assertion statements (ztscriptmsg.cpp).
+// nullref. The same dispatcher serves the message and assertion statements (messages.cpp).
 //
 // Statements cooperate through the root script context: return stores the parameter "#return#",
 // break and continue set the signals "#breaksignal#" and "#continuesignal#"; "#breakallsignal#"
 // is set by the host. Sequences stop at any of them; the loops consume break and continue.
-#include "ztmodules.h"
+#include "builtin_libraries.h"
+#include "core/thread_local.h"
 
 namespace zt::script {
 
@@ -328,10 +329,7 @@ private:
 // Nesting of callfunction on this thread. Bounded so that a function calling itself without
 // end fails with an error instead of exhausting the stack: by the count, and on smaller stacks
 // by the stack that is left.
-#if defined(__GNUC__) || defined(__clang__)
-__attribute__((tls_model("initial-exec")))
-#endif
-thread_local int gCallDepth = 0;
+ZT_FAST_TLS thread_local int gCallDepth = 0;
 
 // Argument vectors of finished calls, kept by each thread for its next calls.
 std::vector<std::vector<genericValue>>& spareArgumentVectors() {
