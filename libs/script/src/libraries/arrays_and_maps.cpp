@@ -311,34 +311,51 @@ public:
     }
 };
 
+// The map statements; their key type is the first type text.
+enum class mapKeyword { create, insert, find };
+
 template <class K>
-statement* createMapStatement(const zt::string& keyword, const std::vector<zt::string>& params, int flags) {
-    if (keyword == u"createmap") return allocateStatement<createMap<K>>(__LINE__);
-    if (keyword == u"insertintomap") return insertIntoMap<K>::createFrom(params, flags);
+statement* createMapStatement(mapKeyword which, const std::vector<zt::string>& params, int flags) {
+    switch (which) {
+    case mapKeyword::create: return allocateStatement<createMap<K>>(__LINE__);
+    case mapKeyword::insert: return insertIntoMap<K>::createFrom(params, flags);
+    case mapKeyword::find: break;
+    }
     return findInMap<K>::createFrom(params, flags);
 }
 
-// ---------------------------------------------------------------------------------------------
-
-statement* dispatch(const zt::string& keyword, const std::vector<zt::string>& types,
-                    const std::vector<zt::string>& params, int flags) {
-    if (keyword == u"createarray") return createArray::createFrom(params, flags);
-    if (keyword == u"sizeofarray") return sizeOfArray::createFrom(params, flags);
-    if (keyword == u"addtoarray") return addToArray::createFrom(params, flags);
-    if (keyword == u"arrayelement") return arrayElement::createFrom(params, flags);
-    if (keyword != u"createmap" && keyword != u"insertintomap" && keyword != u"findinmap") return nullptr;
-
+template <mapKeyword Which>
+statement* buildMapStatement(const std::vector<zt::string>& types, const std::vector<zt::string>& params, int flags) {
     if (types.empty()) {
         zt::assertMsg(u"mapstatement:::createFrom: missing datatype");
         return nullptr;
     }
     switch (parseScriptType(types[0])) {
-    case stShort: return createMapStatement<short>(keyword, params, flags);
-    case stInt: return createMapStatement<int>(keyword, params, flags);
-    case stLong: return createMapStatement<zt::slong>(keyword, params, flags);
-    case stString: return createMapStatement<zt::string>(keyword, params, flags);
+    case stShort: return createMapStatement<short>(Which, params, flags);
+    case stInt: return createMapStatement<int>(Which, params, flags);
+    case stLong: return createMapStatement<zt::slong>(Which, params, flags);
+    case stString: return createMapStatement<zt::string>(Which, params, flags);
     default: zt::assertMsg(u"mapstatement:::createFrom: invalid datatype %s", types[0]); return nullptr;
     }
+}
+
+// ---------------------------------------------------------------------------------------------
+
+// The keywords of this library and what builds their statements.
+using modules::factory;
+constexpr modules::keywordEntry<modules::statementFactory> kKeywords[] = {
+    {u"createarray", factory<&createArray::createFrom>},
+    {u"sizeofarray", factory<&sizeOfArray::createFrom>},
+    {u"addtoarray", factory<&addToArray::createFrom>},
+    {u"arrayelement", factory<&arrayElement::createFrom>},
+    {u"createmap", buildMapStatement<mapKeyword::create>},
+    {u"insertintomap", buildMapStatement<mapKeyword::insert>},
+    {u"findinmap", buildMapStatement<mapKeyword::find>},
+};
+
+statement* dispatch(const zt::string& keyword, const std::vector<zt::string>& types,
+                    const std::vector<zt::string>& params, int flags) {
+    return modules::buildFromTable(kKeywords, keyword, types, params, flags);
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // helpers they share with host libraries are in ztstatements.h.
 #pragma once
 
+#include "keyword_table.h"
 #include "ztstatements.h"
 
 #include <ztutils.h>

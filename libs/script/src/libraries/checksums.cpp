@@ -71,12 +71,17 @@ public:
     }
 };
 
-statement* dispatch(const zt::string& keyword, const std::vector<zt::string>&, const std::vector<zt::string>& params,
-                    int flags) {
-    if (keyword == u"calccrc_create") return calccrc_create::createFrom(params, flags);
-    if (keyword == u"calccrc_add") return calccrc_add::createFrom(params, flags);
-    if (keyword == u"calccrc_result") return calccrc_result::createFrom(params, flags);
-    return nullptr;
+// The keywords of this library and what builds their statements.
+using modules::factory;
+constexpr modules::keywordEntry<modules::statementFactory> kKeywords[] = {
+    {u"calccrc_create", factory<&calccrc_create::createFrom>},
+    {u"calccrc_add", factory<&calccrc_add::createFrom>},
+    {u"calccrc_result", factory<&calccrc_result::createFrom>},
+};
+
+statement* dispatch(const zt::string& keyword, const std::vector<zt::string>& types,
+                    const std::vector<zt::string>& params, int flags) {
+    return modules::buildFromTable(kKeywords, keyword, types, params, flags);
 }
 
 struct typeNameRegistrar {

@@ -91,18 +91,23 @@ void fillCyan(zt::rgbColor& c) { c.setRGB(0, 255, 255); }
 void fillWhite(zt::rgbColor& c) { c.setRGB(255, 255, 255); }
 void fillBlack(zt::rgbColor& c) { c.setRGB(0, 0, 0); }
 
-statement* dispatch(const zt::string& keyword, const std::vector<zt::string>&, const std::vector<zt::string>& params,
-                    int flags) {
-    if (keyword == u"rgb_make") return rgb_make::createFrom(params, flags);
-    if (keyword == u"red") return rgb_const::createFrom(&fillRed);
-    if (keyword == u"green") return rgb_const::createFrom(&fillGreen);
-    if (keyword == u"blue") return rgb_const::createFrom(&fillBlue);
-    if (keyword == u"yellow") return rgb_const::createFrom(&fillYellow);
-    if (keyword == u"magenta") return rgb_const::createFrom(&fillMagenta);
-    if (keyword == u"cyan") return rgb_const::createFrom(&fillCyan);
-    if (keyword == u"white") return rgb_const::createFrom(&fillWhite);
-    if (keyword == u"black") return rgb_const::createFrom(&fillBlack);
-    return nullptr;
+// The keywords of this library and what builds their statements.
+using modules::factory;
+constexpr modules::keywordEntry<modules::statementFactory> kKeywords[] = {
+    {u"rgb_make", factory<&rgb_make::createFrom>},
+    {u"red", factory<&rgb_const::createFrom, &fillRed>},
+    {u"green", factory<&rgb_const::createFrom, &fillGreen>},
+    {u"blue", factory<&rgb_const::createFrom, &fillBlue>},
+    {u"yellow", factory<&rgb_const::createFrom, &fillYellow>},
+    {u"magenta", factory<&rgb_const::createFrom, &fillMagenta>},
+    {u"cyan", factory<&rgb_const::createFrom, &fillCyan>},
+    {u"white", factory<&rgb_const::createFrom, &fillWhite>},
+    {u"black", factory<&rgb_const::createFrom, &fillBlack>},
+};
+
+statement* dispatch(const zt::string& keyword, const std::vector<zt::string>& types,
+                    const std::vector<zt::string>& params, int flags) {
+    return modules::buildFromTable(kKeywords, keyword, types, params, flags);
 }
 
 } // namespace

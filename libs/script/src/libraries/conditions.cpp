@@ -63,13 +63,20 @@ public:
     }
 };
 
-statement* dispatch(const zt::string& keyword, const std::vector<zt::string>&, const std::vector<zt::string>& params,
-                    int flags) {
-    if (keyword == u"condition_create")
-        return build<condition_create>(u"condition_create", params, flags, u"string", true, nullptr);
-    if (keyword == u"condition_istrue")
-        return build<condition_istrue>(u"condition_istrue", params, flags, u"this", true, u"value", true, nullptr);
-    return nullptr;
+// The keywords of this library and what builds their statements.
+using modules::factory;
+constexpr modules::keywordEntry<modules::statementFactory> kKeywords[] = {
+    {u"condition_create", [](const modules::argumentTexts&, const modules::argumentTexts& params, int flags) {
+         return build<condition_create>(u"condition_create", params, flags, u"string", true, nullptr);
+     }},
+    {u"condition_istrue", [](const modules::argumentTexts&, const modules::argumentTexts& params, int flags) {
+         return build<condition_istrue>(u"condition_istrue", params, flags, u"this", true, u"value", true, nullptr);
+     }},
+};
+
+statement* dispatch(const zt::string& keyword, const std::vector<zt::string>& types,
+                    const std::vector<zt::string>& params, int flags) {
+    return modules::buildFromTable(kKeywords, keyword, types, params, flags);
 }
 
 struct typeNameRegistrar {

@@ -439,17 +439,32 @@ public:
 
 // ---------------------------------------------------------------------------------------------
 
+// The keywords of this library and what builds their statements; the message statements
+// (messages.cpp) follow.
+using modules::factory;
+constexpr modules::keywordEntry<modules::statementFactory> kKeywords[] = {
+    // Outside a loop (the parser's flags tell) break and continue are not statements.
+    {u"continue",
+     [](const modules::argumentTexts&, const modules::argumentTexts&, int flags) -> statement* {
+         return (flags & sfAllowContinue) ? new _continue : nullptr;
+     }},
+    {u"break",
+     [](const modules::argumentTexts&, const modules::argumentTexts&, int flags) -> statement* {
+         return (flags & sfAllowBreak) ? new _break : nullptr;
+     }},
+    {u"if", factory<&_if::createFrom>},
+    {u"for_each", factory<&for_each::createFrom>},
+    {u"while", factory<&_while::createFrom>},
+    {u"nullref", [](const modules::argumentTexts&, const modules::argumentTexts&, int) -> statement* { return new nullRef; }},
+    {u"callfunction", factory<&callFunction::createFrom>},
+    {u"treatasfunction", factory<&treatasfunction::createFrom>},
+    {u"return", factory<&_return::createFrom>},
+};
+
 statement* dispatch(const zt::string& keyword, const std::vector<zt::string>& types,
                     const std::vector<zt::string>& params, int flags) {
-    if (keyword == u"continue") return (flags & sfAllowContinue) ? new _continue : nullptr;
-    if (keyword == u"break") return (flags & sfAllowBreak) ? new _break : nullptr;
-    if (keyword == u"if") return _if::createFrom(params, flags);
-    if (keyword == u"for_each") return for_each::createFrom(params, flags);
-    if (keyword == u"while") return _while::createFrom(params, flags);
-    if (keyword == u"nullref") return new nullRef;
-    if (keyword == u"callfunction") return callFunction::createFrom(params, flags);
-    if (keyword == u"treatasfunction") return treatasfunction::createFrom(params, flags);
-    if (keyword == u"return") return _return::createFrom(params, flags);
+    if (const modules::statementFactory build = modules::lookupKeyword(kKeywords, keyword))
+        return build(types, params, flags);
     return modules::dispatchMessages(keyword, types, params, flags);
 }
 

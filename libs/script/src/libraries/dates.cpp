@@ -174,19 +174,24 @@ private:
     clonePtr<valueProvider> mpThird; // accepted for compatibility, never evaluated
 };
 
-statement* dispatch(const zt::string& keyword, const std::vector<zt::string>&, const std::vector<zt::string>& params,
-                    int flags) {
-    if (keyword == u"today") return staticDate::createFrom(&zt::date::today);
-    if (keyword == u"tarvineinidate") return staticDate::createFrom(&zt::date::tarvineIniDate);
-    if (keyword == u"date_year") return infoOfDate::createFrom(infoOfDate::year, params, flags);
-    if (keyword == u"date_month") return infoOfDate::createFrom(infoOfDate::month, params, flags);
-    if (keyword == u"date_dayofmonth") return infoOfDate::createFrom(infoOfDate::dayOfMonth, params, flags);
-    if (keyword == u"date_weekofyear") return infoOfDate::createFrom(infoOfDate::weekOfYear, params, flags);
-    if (keyword == u"date_dayofyear") return infoOfDate::createFrom(infoOfDate::dayOfYear, params, flags);
-    if (keyword == u"date_dayofweek") return infoOfDate::createFrom(infoOfDate::dayOfWeek, params, flags);
-    if (keyword == u"date_assybasedate") return dateAsString::createFrom(dateAsString::databaseForm, params, flags);
-    if (keyword == u"date_aslocalestring") return dateAsString::createFrom(dateAsString::localForm, params, flags);
-    return nullptr;
+// The keywords of this library and what builds their statements.
+using modules::factory;
+constexpr modules::keywordEntry<modules::statementFactory> kKeywords[] = {
+    {u"today", factory<&staticDate::createFrom, &zt::date::today>},
+    {u"tarvineinidate", factory<&staticDate::createFrom, &zt::date::tarvineIniDate>},
+    {u"date_year", factory<&infoOfDate::createFrom, infoOfDate::year>},
+    {u"date_month", factory<&infoOfDate::createFrom, infoOfDate::month>},
+    {u"date_dayofmonth", factory<&infoOfDate::createFrom, infoOfDate::dayOfMonth>},
+    {u"date_weekofyear", factory<&infoOfDate::createFrom, infoOfDate::weekOfYear>},
+    {u"date_dayofyear", factory<&infoOfDate::createFrom, infoOfDate::dayOfYear>},
+    {u"date_dayofweek", factory<&infoOfDate::createFrom, infoOfDate::dayOfWeek>},
+    {u"date_assybasedate", factory<&dateAsString::createFrom, dateAsString::databaseForm>},
+    {u"date_aslocalestring", factory<&dateAsString::createFrom, dateAsString::localForm>},
+};
+
+statement* dispatch(const zt::string& keyword, const std::vector<zt::string>& types,
+                    const std::vector<zt::string>& params, int flags) {
+    return modules::buildFromTable(kKeywords, keyword, types, params, flags);
 }
 
 // The script type names of the date and time values.

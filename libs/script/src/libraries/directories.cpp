@@ -68,12 +68,17 @@ public:
     }
 };
 
-statement* dispatch(const zt::string& keyword, const std::vector<zt::string>&, const std::vector<zt::string>& params,
-                    int flags) {
-    if (keyword == u"directory_getallfiles") return directory_getallfiles::createFrom(params, flags);
-    if (keyword == u"directory_getcurrent") return directory_getcurrent::createFrom(params, flags);
-    if (keyword == u"directory_setcurrent") return directory_setcurrent::createFrom(params, flags);
-    return nullptr;
+// The keywords of this library and what builds their statements.
+using modules::factory;
+constexpr modules::keywordEntry<modules::statementFactory> kKeywords[] = {
+    {u"directory_getallfiles", factory<&directory_getallfiles::createFrom>},
+    {u"directory_getcurrent", factory<&directory_getcurrent::createFrom>},
+    {u"directory_setcurrent", factory<&directory_setcurrent::createFrom>},
+};
+
+statement* dispatch(const zt::string& keyword, const std::vector<zt::string>& types,
+                    const std::vector<zt::string>& params, int flags) {
+    return modules::buildFromTable(kKeywords, keyword, types, params, flags);
 }
 
 } // namespace

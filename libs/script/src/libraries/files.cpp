@@ -237,22 +237,30 @@ public:
     }
 };
 
-statement* dispatch(const zt::string& keyword, const std::vector<zt::string>&, const std::vector<zt::string>& params,
-                    int flags) {
-    if (keyword == u"fsname_replaceinvalidchars") return fsname_replaceinvalidchars::createFrom(params, flags);
-    if (!keyword.startsWith(u"file_")) return nullptr;
-    if (keyword == u"file_make") return file_make::createFrom(params, flags);
-    if (keyword == u"file_delete") return file_delete::createFrom(params, flags);
-    if (keyword == u"file_makeabs") return file_makeabs::createFrom(params, flags);
-    if (keyword == u"file_makerelative") return file_makerelative::createFrom(params, flags);
-    if (keyword == u"file_copy") return file_copy::createFrom(params, flags);
-    if (keyword == u"file_exchangeextension") return file_exchangeextension::createFrom(params, flags);
-    if (keyword == u"file_exists") return file_exists::createFrom(params, flags);
-    if (keyword == u"file_name") return file_namepart::createFrom(u"file_name", false, params, flags);
-    if (keyword == u"file_path") return file_namepart::createFrom(u"file_path", true, params, flags);
-    if (keyword == u"file_appendtextline") return file_appendtextline::createFrom(params, flags);
-    if (keyword == u"file_loadini") return file_loadini::createFrom(params, flags);
-    return nullptr;
+// The keywords of this library and what builds their statements.
+using modules::factory;
+constexpr modules::keywordEntry<modules::statementFactory> kKeywords[] = {
+    {u"fsname_replaceinvalidchars", factory<&fsname_replaceinvalidchars::createFrom>},
+    {u"file_make", factory<&file_make::createFrom>},
+    {u"file_delete", factory<&file_delete::createFrom>},
+    {u"file_makeabs", factory<&file_makeabs::createFrom>},
+    {u"file_makerelative", factory<&file_makerelative::createFrom>},
+    {u"file_copy", factory<&file_copy::createFrom>},
+    {u"file_exchangeextension", factory<&file_exchangeextension::createFrom>},
+    {u"file_exists", factory<&file_exists::createFrom>},
+    {u"file_name", [](const modules::argumentTexts&, const modules::argumentTexts& params, int flags) {
+         return file_namepart::createFrom(u"file_name", false, params, flags);
+     }},
+    {u"file_path", [](const modules::argumentTexts&, const modules::argumentTexts& params, int flags) {
+         return file_namepart::createFrom(u"file_path", true, params, flags);
+     }},
+    {u"file_appendtextline", factory<&file_appendtextline::createFrom>},
+    {u"file_loadini", factory<&file_loadini::createFrom>},
+};
+
+statement* dispatch(const zt::string& keyword, const std::vector<zt::string>& types,
+                    const std::vector<zt::string>& params, int flags) {
+    return modules::buildFromTable(kKeywords, keyword, types, params, flags);
 }
 
 } // namespace

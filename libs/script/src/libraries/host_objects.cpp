@@ -711,46 +711,68 @@ statement* createSet(const std::vector<zt::string>& types, const std::vector<zt:
     return typedStatement<setFieldValue>(fieldType, params, flags);
 }
 
+// What builds an object statement; it also gets the whole keyword, which some statements name
+// in their parse errors.
+using objectFactory = statement* (*)(const zt::string& keyword, const modules::argumentTexts& types,
+                                     const modules::argumentTexts& params, int flags);
+
+template <auto F>
+statement* plain(const zt::string&, const modules::argumentTexts& types, const modules::argumentTexts& params,
+                 int flags) {
+    return modules::factory<F>(types, params, flags);
+}
+
+template <class S>
+statement* namedByKeyword(const zt::string& keyword, const modules::argumentTexts&,
+                          const modules::argumentTexts& params, int flags) {
+    return S::template create<S>(keyword.c_str(), params, flags);
+}
+
+// The keywords, without their prefix "obj_" or "ctxt_": those of both families, those only with
+// "ctxt_" and those only with "obj_".
+constexpr modules::keywordEntry<objectFactory> kBothFamilies[] = {
+    {u"has", plain<&hasField::createFrom>},
+    {u"get", plain<&createGet>},
+    {u"set", plain<&createSet>},
+    {u"hastransientdata", plain<&hasTransientData::createFrom>},
+    {u"gettransientdata", plain<&getTransientData::createFrom>},
+    {u"settransientdata", plain<&setTransientData::createFrom>},
+};
+
+constexpr modules::keywordEntry<objectFactory> kContextOnly[] = {
+    {u"getarray", plain<&getArrayFieldValue::createFrom>},
+};
+
+constexpr modules::keywordEntry<objectFactory> kObjectOnly[] = {
+    {u"getrelation", plain<&getRelation::createFrom>},
+    {u"getrelations", plain<&getRelations::createFrom>},
+    {u"setrelation", plain<&setRelation::createFrom>},
+    {u"setenabled", namedByKeyword<obj_setenabled>},
+    {u"setdisabled", namedByKeyword<obj_setdisabled>},
+    {u"setconstant", namedByKeyword<obj_setconstant>},
+    {u"isenabled", namedByKeyword<obj_isenabled>},
+    {u"isdisabled", namedByKeyword<obj_isdisabled>},
+    {u"isconstant", namedByKeyword<obj_isconstant>},
+    {u"setlabel", plain<&obj_setlabel::createFrom>},
+    {u"setlabelswitch", plain<&obj_setlabelswitch::createFrom>},
+    {u"label", plain<&obj_label::createFrom>},
+    {u"triggerfieldchange", namedByKeyword<obj_triggerfieldchange>},
+    {u"triggerfieldinfochange", namedByKeyword<obj_triggerfieldinfochange>},
+    {u"setrestriction", plain<&obj_setrestriction::createFrom>},
+    {u"isfieldvalid", plain<&obj_isfieldvalid::createFrom>},
+};
+
 statement* dispatch(const zt::string& keyword, const std::vector<zt::string>& types,
                     const std::vector<zt::string>& params, int flags) {
-    zt::string name;
-    if (keyword.startsWith(u"obj_")) name = keyword.substr(4);
-    else if (keyword.startsWith(u"ctxt_")) name = keyword.substr(5);
+    std::u16string_view name;
+    if (keyword.startsWith(u"obj_")) name = std::u16string_view(keyword).substr(4);
+    else if (keyword.startsWith(u"ctxt_")) name = std::u16string_view(keyword).substr(5);
     else return nullptr;
     const bool isObj = keyword[0] == u'o';
 
-    // Keywords of both families.
-    if (name == u"has") return hasField::createFrom(params, flags);
-    if (name == u"get") return createGet(types, params, flags);
-    if (name == u"set") return createSet(types, params, flags);
-    if (name == u"hastransientdata") return hasTransientData::createFrom(params, flags);
-    if (name == u"gettransientdata") return getTransientData::createFrom(params, flags);
-    if (name == u"settransientdata") return setTransientData::createFrom(params, flags);
-    if (!isObj) {
-        if (name == u"getarray") return getArrayFieldValue::createFrom(params, flags);
-        return nullptr;
-    }
-
-    if (name == u"getrelation") return getRelation::createFrom(params, flags);
-    if (name == u"getrelations") return getRelations::createFrom(params, flags);
-    if (name == u"setrelation") return setRelation::createFrom(params, flags);
-    if (name == u"setenabled") return obj_propertyswitch::create<obj_setenabled>(keyword.c_str(), params, flags);
-    if (name == u"setdisabled")
-        return obj_propertyswitch::create<obj_setdisabled>(keyword.c_str(), params, flags);
-    if (name == u"setconstant") return obj_propertyswitch::create<obj_setconstant>(keyword.c_str(), params, flags);
-    if (name == u"isenabled") return obj_propertytest::create<obj_isenabled>(keyword.c_str(), params, flags);
-    if (name == u"isdisabled") return obj_propertytest::create<obj_isdisabled>(keyword.c_str(), params, flags);
-    if (name == u"isconstant") return obj_propertytest::create<obj_isconstant>(keyword.c_str(), params, flags);
-    if (name == u"setlabel") return obj_setlabel::createFrom(params, flags);
-    if (name == u"setlabelswitch") return obj_setlabelswitch::createFrom(params, flags);
-    if (name == u"label") return obj_label::createFrom(params, flags);
-    if (name == u"triggerfieldchange")
-        return obj_trigger::create<obj_triggerfieldchange>(keyword.c_str(), params, flags);
-    if (name == u"triggerfieldinfochange")
-        return obj_trigger::create<obj_triggerfieldinfochange>(keyword.c_str(), params, flags);
-    if (name == u"setrestriction") return obj_setrestriction::createFrom(params, flags);
-    if (name == u"isfieldvalid") return obj_isfieldvalid::createFrom(params, flags);
-    return nullptr;
+    objectFactory build = modules::lookupKeyword(kBothFamilies, name);
+    if (!build) build = isObj ? modules::lookupKeyword(kObjectOnly, name) : modules::lookupKeyword(kContextOnly, name);
+    return build ? build(keyword, types, params, flags) : nullptr;
 }
 
 } // namespace

@@ -213,15 +213,20 @@ public:
     }
 };
 
-statement* dispatch(const zt::string& keyword, const std::vector<zt::string>&, const std::vector<zt::string>& params,
-                    int flags) {
-    if (keyword == u"locstring") return locstring::createFrom(params, flags);
-    if (keyword == u"locstringfromid") return locstringfromid::createFrom(params, flags);
-    if (keyword == u"locstring_insertparam") return locstring_insertparam::createFrom(params, flags);
-    if (keyword == u"locstring_getstring") return locstring_getstring::createFrom(params, flags);
-    if (keyword == u"objmsg_add") return objmsg_add::createFrom(params, flags);
-    if (keyword == u"objmsg_remove") return objmsg_remove::createFrom(params, flags);
-    return nullptr;
+// The keywords of this library and what builds their statements.
+using modules::factory;
+constexpr modules::keywordEntry<modules::statementFactory> kKeywords[] = {
+    {u"locstring", factory<&locstring::createFrom>},
+    {u"locstringfromid", factory<&locstringfromid::createFrom>},
+    {u"locstring_insertparam", factory<&locstring_insertparam::createFrom>},
+    {u"locstring_getstring", factory<&locstring_getstring::createFrom>},
+    {u"objmsg_add", factory<&objmsg_add::createFrom>},
+    {u"objmsg_remove", factory<&objmsg_remove::createFrom>},
+};
+
+statement* dispatch(const zt::string& keyword, const std::vector<zt::string>& types,
+                    const std::vector<zt::string>& params, int flags) {
+    return modules::buildFromTable(kKeywords, keyword, types, params, flags);
 }
 
 } // namespace

@@ -154,18 +154,29 @@ double arcSine(double x) { return std::asin(x); }
 double arcCosine(double x) { return std::acos(x); }
 double arcTangent(double x) { return std::atan(x); }
 
+// A table factory of a trigonometric statement: F with the function it applies.
+template <auto F, auto Function>
+statement* angleFactory(const modules::argumentTexts& types, const modules::argumentTexts& params, int flags) {
+    return F(types, params, flags, Function);
+}
+
+// The keywords of this library and what builds their statements.
+using modules::factory;
+constexpr modules::keywordEntry<modules::statementFactory> kKeywords[] = {
+    {u"sin", angleFactory<&anglefunc::createFrom, &sine>},
+    {u"asin", angleFactory<&angleinvfunc::createFrom, &arcSine>},
+    {u"cos", angleFactory<&anglefunc::createFrom, &cosine>},
+    {u"acos", angleFactory<&angleinvfunc::createFrom, &arcCosine>},
+    {u"tan", angleFactory<&anglefunc::createFrom, &tangent>},
+    {u"atan", angleFactory<&angleinvfunc::createFrom, &arcTangent>},
+    {u"dbleq", factory<&dbleq::createFrom>},
+    {u"mod", factory<&mod::createFrom>},
+    {u"sqrt", factory<&sqrt::createFrom>},
+};
+
 statement* dispatch(const zt::string& keyword, const std::vector<zt::string>& types,
                     const std::vector<zt::string>& params, int flags) {
-    if (keyword == u"sin") return anglefunc::createFrom(types, params, flags, &sine);
-    if (keyword == u"asin") return angleinvfunc::createFrom(types, params, flags, &arcSine);
-    if (keyword == u"cos") return anglefunc::createFrom(types, params, flags, &cosine);
-    if (keyword == u"acos") return angleinvfunc::createFrom(types, params, flags, &arcCosine);
-    if (keyword == u"tan") return anglefunc::createFrom(types, params, flags, &tangent);
-    if (keyword == u"atan") return angleinvfunc::createFrom(types, params, flags, &arcTangent);
-    if (keyword == u"dbleq") return dbleq::createFrom(params, flags);
-    if (keyword == u"mod") return mod::createFrom(params, flags);
-    if (keyword == u"sqrt") return sqrt::createFrom(params, flags);
-    return nullptr;
+    return modules::buildFromTable(kKeywords, keyword, types, params, flags);
 }
 
 } // namespace

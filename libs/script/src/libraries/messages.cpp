@@ -132,16 +132,22 @@ public:
     }
 };
 
+// The keywords of this library and what builds their statements.
+using modules::factory;
+constexpr modules::keywordEntry<modules::statementFactory> kKeywords[] = {
+    {u"throwerror", factory<&throwerror::createFrom>},
+    {u"throwmessage", factory<&throwmessage::createFrom>},
+    {u"assert", factory<&_assert::createFrom>},
+    {u"executablepath",
+     [](const modules::argumentTexts&, const modules::argumentTexts&, int) -> statement* { return new executablepath; }},
+    {u"messagebox", factory<&messagebox::createFrom>},
+};
+
 } // namespace
 
-statement* modules::dispatchMessages(const zt::string& keyword, const std::vector<zt::string>&,
+statement* modules::dispatchMessages(const zt::string& keyword, const std::vector<zt::string>& types,
                                      const std::vector<zt::string>& params, int flags) {
-    if (keyword == u"throwerror") return throwerror::createFrom(params, flags);
-    if (keyword == u"throwmessage") return throwmessage::createFrom(params, flags);
-    if (keyword == u"assert") return _assert::createFrom(params, flags);
-    if (keyword == u"executablepath") return new executablepath;
-    if (keyword == u"messagebox") return messagebox::createFrom(params, flags);
-    return nullptr;
+    return modules::buildFromTable(kKeywords, keyword, types, params, flags);
 }
 
 } // namespace zt::script

@@ -580,29 +580,34 @@ enum class op {
     or_,
 };
 
+// The keywords of the operations; "-" is subtract with two arguments and minus with one.
+constexpr modules::keywordEntry<op> kOperations[] = {
+    {u"add", op::add},           {u"+", op::add},
+    {u"subtract", op::subtract},
+    {u"multiply", op::multiply}, {u"*", op::multiply},
+    {u"divide", op::divide},     {u"/", op::divide},
+    {u"maxof", op::maxof},
+    {u"minof", op::minof},
+    {u"bitand", op::bitand_},
+    {u"bitor", op::bitor_},
+    {u"round", op::round},
+    {u"cutoff", op::cutoff},
+    {u"isequal", op::eq},        {u"==", op::eq},
+    {u"isnotequal", op::neq},    {u"!=", op::neq},
+    {u"issmaller", op::sm},      {u"<", op::sm},
+    {u"issmallerorequal", op::smeq}, {u"<=", op::smeq},
+    {u"isbigger", op::gt},       {u">", op::gt},
+    {u"isbiggerorequal", op::gteq},  {u">=", op::gteq},
+    {u"minus", op::minus},
+    {u"abs", op::abs},
+    {u"not", op::not_},          {u"!", op::not_},
+    {u"and", op::and_},          {u"&&", op::and_},
+    {u"or", op::or_},            {u"||", op::or_},
+};
+
 op operationOf(const zt::string& keyword, size_t argumentCount) {
-    if (keyword == u"add" || keyword == u"+") return op::add;
-    if (keyword == u"subtract" || (keyword == u"-" && argumentCount == 2)) return op::subtract;
-    if (keyword == u"multiply" || keyword == u"*") return op::multiply;
-    if (keyword == u"divide" || keyword == u"/") return op::divide;
-    if (keyword == u"maxof") return op::maxof;
-    if (keyword == u"minof") return op::minof;
-    if (keyword == u"bitand") return op::bitand_;
-    if (keyword == u"bitor") return op::bitor_;
-    if (keyword == u"round") return op::round;
-    if (keyword == u"cutoff") return op::cutoff;
-    if (keyword == u"isequal" || keyword == u"==") return op::eq;
-    if (keyword == u"isnotequal" || keyword == u"!=") return op::neq;
-    if (keyword == u"issmaller" || keyword == u"<") return op::sm;
-    if (keyword == u"issmallerorequal" || keyword == u"<=") return op::smeq;
-    if (keyword == u"isbigger" || keyword == u">") return op::gt;
-    if (keyword == u"isbiggerorequal" || keyword == u">=") return op::gteq;
-    if (keyword == u"minus" || (keyword == u"-" && argumentCount == 1)) return op::minus;
-    if (keyword == u"abs") return op::abs;
-    if (keyword == u"not" || keyword == u"!") return op::not_;
-    if (keyword == u"and" || keyword == u"&&") return op::and_;
-    if (keyword == u"or" || keyword == u"||") return op::or_;
-    return op::none;
+    if (keyword == u"-") return argumentCount == 2 ? op::subtract : argumentCount == 1 ? op::minus : op::none;
+    return modules::lookupKeyword(kOperations, keyword, op::none);
 }
 
 statement* createScriptOperation(const zt::string& keyword, const std::vector<zt::string>& types,

@@ -270,18 +270,23 @@ public:
     }
 };
 
-statement* dispatch(const zt::string& keyword, const std::vector<zt::string>&, const std::vector<zt::string>& params,
-                    int flags) {
-    if (keyword == u"strlen") return scr_strlen::createFrom(params, flags);
-    if (keyword == u"strcat") return scr_strcat::createFrom(params, flags);
-    if (keyword == u"strlower") return scr_strlower::createFrom(params, flags);
-    if (keyword == u"strupper") return scr_strupper::createFrom(params, flags);
-    if (keyword == u"strreplace") return scr_strreplace::createFrom(params, flags);
-    if (keyword == u"strdelspaces") return scr_strdelspaces::createFrom(params, flags);
-    if (keyword == u"strsplit") return scr_strsplit::createFrom(params, flags);
-    if (keyword == u"strfind") return scr_strfind::createFrom(params, flags);
-    if (keyword == u"substr") return scr_substr::createFrom(params, flags);
-    return nullptr;
+// The keywords of this library and what builds their statements.
+using modules::factory;
+constexpr modules::keywordEntry<modules::statementFactory> kKeywords[] = {
+    {u"strlen", factory<&scr_strlen::createFrom>},
+    {u"strcat", factory<&scr_strcat::createFrom>},
+    {u"strlower", factory<&scr_strlower::createFrom>},
+    {u"strupper", factory<&scr_strupper::createFrom>},
+    {u"strreplace", factory<&scr_strreplace::createFrom>},
+    {u"strdelspaces", factory<&scr_strdelspaces::createFrom>},
+    {u"strsplit", factory<&scr_strsplit::createFrom>},
+    {u"strfind", factory<&scr_strfind::createFrom>},
+    {u"substr", factory<&scr_substr::createFrom>},
+};
+
+statement* dispatch(const zt::string& keyword, const std::vector<zt::string>& types,
+                    const std::vector<zt::string>& params, int flags) {
+    return modules::buildFromTable(kKeywords, keyword, types, params, flags);
 }
 
 } // namespace

@@ -83,17 +83,22 @@ private:
     clonePtr<valueProvider> mpTime;
 };
 
-statement* dispatch(const zt::string& keyword, const std::vector<zt::string>&, const std::vector<zt::string>& params,
-                    int flags) {
-    if (keyword == u"daystart") return staticTime::createFrom(&zt::time::daystart);
-    if (keyword == u"lunchtime") return staticTime::createFrom(&zt::time::lunchtime);
-    if (keyword == u"midnight") return staticTime::createFrom(&zt::time::midnight);
-    if (keyword == u"time_hour") return infoOfTime::createFrom(infoOfTime::hour, params, flags);
-    if (keyword == u"time_minute") return infoOfTime::createFrom(infoOfTime::minute, params, flags);
-    if (keyword == u"time_second") return infoOfTime::createFrom(infoOfTime::second, params, flags);
-    if (keyword == u"time_minuteofday") return infoOfTime::createFrom(infoOfTime::minuteOfDay, params, flags);
-    if (keyword == u"time_secondofday") return infoOfTime::createFrom(infoOfTime::secondOfDay, params, flags);
-    return nullptr;
+// The keywords of this library and what builds their statements.
+using modules::factory;
+constexpr modules::keywordEntry<modules::statementFactory> kKeywords[] = {
+    {u"daystart", factory<&staticTime::createFrom, &zt::time::daystart>},
+    {u"lunchtime", factory<&staticTime::createFrom, &zt::time::lunchtime>},
+    {u"midnight", factory<&staticTime::createFrom, &zt::time::midnight>},
+    {u"time_hour", factory<&infoOfTime::createFrom, infoOfTime::hour>},
+    {u"time_minute", factory<&infoOfTime::createFrom, infoOfTime::minute>},
+    {u"time_second", factory<&infoOfTime::createFrom, infoOfTime::second>},
+    {u"time_minuteofday", factory<&infoOfTime::createFrom, infoOfTime::minuteOfDay>},
+    {u"time_secondofday", factory<&infoOfTime::createFrom, infoOfTime::secondOfDay>},
+};
+
+statement* dispatch(const zt::string& keyword, const std::vector<zt::string>& types,
+                    const std::vector<zt::string>& params, int flags) {
+    return modules::buildFromTable(kKeywords, keyword, types, params, flags);
 }
 
 } // namespace

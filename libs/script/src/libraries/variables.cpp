@@ -292,27 +292,32 @@ private:
 
 // -------------------------------------------------------------------------------------------
 
+// The keywords of this library and what builds their statements. The most frequent first:
+// every bare word in a script is a getvar.
+using modules::factory;
+constexpr modules::keywordEntry<modules::statementFactory> kKeywords[] = {
+    {u"getvar", factory<&getVariable::createFrom, scVariable>},
+    {u"setvar", factory<&setVariable::createFrom, scVariable>},
+    {u"varexists", factory<&variableExists::createFrom, scVariable>},
+    {u"globalvarexists", factory<&variableExists::createFrom, scGlobal>},
+    {u"createvar", factory<&createVariable::createFrom, scVariable>},
+    {u"createglobalvar", factory<&createVariable::createFrom, scGlobal>},
+    {u"isnull", factory<&isnull::createFrom>},
+    {u"isoftype", factory<&createIsOfType>},
+    {u"setparameter", factory<&setVariable::createFrom, scParameter>},
+    {u"setglobalvar", factory<&setVariable::createFrom, scGlobal>},
+    {u"getparameter", factory<&getVariable::createFrom, scParameter>},
+    {u"getglobalvar", factory<&getVariable::createFrom, scGlobal>},
+    {u"getvarptr", factory<&getVariableAddress::createFrom, scVariable>},
+    {u"&getvar", factory<&getVariableAddress::createFrom, scVariable>},
+    {u"getparameterptr", factory<&getVariableAddress::createFrom, scParameter>},
+    {u"&getparameter", factory<&getVariableAddress::createFrom, scParameter>},
+    {u"getglobalvarptr", factory<&getVariableAddress::createFrom, scGlobal>},
+};
+
 statement* dispatch(const zt::string& keyword, const std::vector<zt::string>& types,
                     const std::vector<zt::string>& params, int flags) {
-    // The most frequent statements first: every bare word in a script is a getvar.
-    if (keyword == u"getvar") return getVariable::createFrom(scVariable, types, params, flags);
-    if (keyword == u"setvar") return setVariable::createFrom(scVariable, types, params, flags);
-    if (keyword == u"varexists") return variableExists::createFrom(scVariable, types, params, flags);
-    if (keyword == u"globalvarexists") return variableExists::createFrom(scGlobal, types, params, flags);
-    if (keyword == u"createvar") return createVariable::createFrom(scVariable, types, params, flags);
-    if (keyword == u"createglobalvar") return createVariable::createFrom(scGlobal, types, params, flags);
-    if (keyword == u"isnull") return isnull::createFrom(types, params, flags);
-    if (keyword == u"isoftype") return createIsOfType(types, params, flags);
-    if (keyword == u"setparameter") return setVariable::createFrom(scParameter, types, params, flags);
-    if (keyword == u"setglobalvar") return setVariable::createFrom(scGlobal, types, params, flags);
-    if (keyword == u"getparameter") return getVariable::createFrom(scParameter, types, params, flags);
-    if (keyword == u"getglobalvar") return getVariable::createFrom(scGlobal, types, params, flags);
-    if (keyword == u"getvarptr" || keyword == u"&getvar")
-        return getVariableAddress::createFrom(scVariable, types, params, flags);
-    if (keyword == u"getparameterptr" || keyword == u"&getparameter")
-        return getVariableAddress::createFrom(scParameter, types, params, flags);
-    if (keyword == u"getglobalvarptr") return getVariableAddress::createFrom(scGlobal, types, params, flags);
-    return nullptr;
+    return modules::buildFromTable(kKeywords, keyword, types, params, flags);
 }
 
 } // namespace
