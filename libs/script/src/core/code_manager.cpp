@@ -218,6 +218,7 @@ size_t codeManager::releaseIdleFunctions() {
     return dropped;
 }
 
+// code call := [kind] '$' file '$' function        (kind: "script" or empty, or "dll")
 bool codeManager::parseCodeCall(const zt::string& codeCall, eCodeType& type, zt::string& file,
                                 zt::string& function) {
     std::vector<zt::string> fields;

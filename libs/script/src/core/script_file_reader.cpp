@@ -42,6 +42,7 @@ const ansiTable& ansiCharacters() {
 }
 } // namespace
 
+// line := {byte} (CR LF | LF | CR | end)         (empty lines are skipped)
 bool scriptFileReader::readLine(zt::string& line) {
     line.clear();
     const zt::binaryBuffer& buffer = bytes();
@@ -71,6 +72,10 @@ bool scriptFileReader::readNextDefinition(zt::string& name, std::vector<zt::stri
     return readNextDefinition(name, parameterTexts, body, unused);
 }
 
+// definition := "scrdef " name '(' [parameter {',' parameter}] ')' body
+//               ("scrdef " in any case at the start of a line; the body runs up to the next
+//               such line, "//" starts a comment to the end of a line, and the lines are joined
+//               without line breaks)
 bool scriptFileReader::readNextDefinition(zt::string& name, std::vector<zt::string>& parameterTexts,
                                           zt::string& body, sourceMap& map) {
     zt::string text;
@@ -119,6 +124,8 @@ bool scriptFileReader::parseDefinition(const zt::string& source, zt::string& nam
     return parseDefinitionAt(source, name, parameterTexts, body, bodyOffset);
 }
 
+// definition text := name '(' [parameter {',' parameter}] ')' body   (no blank in name; commas
+//                    inside string literals do not split parameters)
 bool scriptFileReader::parseDefinitionAt(const zt::string& source, zt::string& name,
                                          std::vector<zt::string>& parameterTexts, zt::string& body,
                                          size_t& bodyOffset) {
@@ -209,6 +216,8 @@ void scriptFileReader::readInto(zt::configStructure& index) {
     }
 }
 
+// parameter := "in" ['<' type '>'] name ['=' default]     (case-insensitive; default is an
+//              argument text)
 parameterDeclaration parseParameterDeclaration(const zt::string& text, int flags) {
     zt::string s = text.lower();
     s.deleteLeading(kBlanks);

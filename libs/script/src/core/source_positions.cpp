@@ -67,6 +67,7 @@ zt::string sourceMap::encode() const {
     return out;
 }
 
+// map text := {offset ':' line ':' column ';'}     (decimal numbers, as encode writes them)
 sourceMap sourceMap::decode(const zt::string& file, const zt::string& text) {
     sourceMap map(file);
     std::uint64_t numbers[3] = {0, 0, 0};

@@ -51,6 +51,8 @@ namespace {
 // Returns false with the failure kind when brackets or a string literal stay open.
 enum class scanFailure { none, paren, angle, string };
 
+// One argument of args, trimmed; in a string literal "..." an escaped quote \" becomes a quote.
+// An empty argument counts, except as the last one.
 void finishArgument(const zt::string& text, size_t start, size_t end, std::vector<zt::string>& out, bool always) {
     zt::string arg = text.substr(start, end - start);
     arg.trim(kBlanks);
@@ -72,66 +74,68 @@ void finishArgument(const zt::string& text, size_t start, size_t end, std::vecto
     if (always || !arg.empty()) out.push_back(std::move(arg));
 }
 
+// args := [arg {',' arg}], split at the commas outside "(...)", "<...>" and string literals. A
+// quote opens a string literal only at the start of an argument or after "(".
 scanFailure scanArguments(const zt::string& text, std::vector<zt::string>& out) {
-    int p = 0, a = 0;
-    bool q = false, e = false, o = true;
+    int parenDepth = 0, angleDepth = 0;
+    bool inString = false, escaped = false, quoteOpensString = true;
     size_t start = 0;
     for (size_t i = 0; i < text.size(); ++i) {
         char16_t c = text[i];
-        if (q) {
+        if (inString) {
             if (c == u'"') {
-                if (e) e = false;
+                if (escaped) escaped = false;
                 else {
-                    q = false;
-                    o = false;
+                    inString = false;
+                    quoteOpensString = false;
                 }
             } else if (c == u'\\') {
-                e = true;
+                escaped = true;
             } else {
-                e = false;
+                escaped = false;
             }
             continue;
         }
         switch (c) {
         case u',':
-            if (p == 0 && a == 0) {
+            if (parenDepth == 0 && angleDepth == 0) {
                 finishArgument(text, start, i, out, true);
                 start = i + 1;
             }
-            o = true;
+            quoteOpensString = true;
             break;
         case u'(':
-            ++p;
-            o = true;
+            ++parenDepth;
+            quoteOpensString = true;
             break;
         case u')':
-            --p;
-            o = false;
+            --parenDepth;
+            quoteOpensString = false;
             break;
         case u'<':
-            ++a;
-            o = false;
+            ++angleDepth;
+            quoteOpensString = false;
             break;
         case u'>':
-            --a;
-            o = false;
+            --angleDepth;
+            quoteOpensString = false;
             break;
         case u'"':
-            if (o) q = true;
-            o = false;
+            if (quoteOpensString) inString = true;
+            quoteOpensString = false;
             break;
         case u' ':
         case u'\t':
             break;
         default:
-            o = false;
+            quoteOpensString = false;
             break;
         }
     }
     finishArgument(text, start, text.size(), out, false);
-    if (p != 0) return scanFailure::paren;
-    if (a != 0) return scanFailure::angle;
-    if (q) return scanFailure::string;
+    if (parenDepth != 0) return scanFailure::paren;
+    if (angleDepth != 0) return scanFailure::angle;
+    if (inString) return scanFailure::string;
     return scanFailure::none;
 }
 
@@ -197,6 +201,7 @@ sourceScope::~sourceScope() {
 
 sourcePosition lastParseFailurePosition() { return lastParseFailure(); }
 
+// statement := block | sequence | call    (see createStatementAt); gives it its source position
 statement* statementParser::createStatementFrom(const zt::string& text, int flags) {
     if (!gSourceMap) return createStatementAt(text, flags, 0);
     // Where the trimmed text starts in the body.
@@ -226,6 +231,9 @@ statement* statementParser::createStatementFrom(const zt::string& text, int flag
     }
 }
 
+// block    := '{' sequence '}'
+// sequence := statement {';' statement}          (split at the semicolons outside braces)
+// call     := keyword ['<' type {',' type} '>'] '(' args ')'
 statement* statementParser::createStatementAt(const zt::string& text, int flags, size_t offset) {
     nestingGuard nesting(gParseNesting);
     if (gParseNesting > kMaxParseNesting || zt::stackIsShort()) {

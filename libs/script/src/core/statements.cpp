@@ -53,6 +53,8 @@ singlefunction::~singlefunction() = default;
 scriptbasesinglefunction::~scriptbasesinglefunction() = default;
 void scriptbasesinglefunction::release() { delete this; }
 
+// args := arg {',' arg}: the i-th argument binds the i-th declared parameter; there must be at
+// least as many as declared required, and extra arguments are ignored.
 bool singlefunction::parseDeclared(const char16_t* functionName, const std::vector<zt::string>& args, int flags,
                                    const std::vector<std::pair<const char16_t*, bool>>& declarations) {
     try {

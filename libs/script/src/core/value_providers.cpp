@@ -8,6 +8,7 @@ namespace zt::script {
 
 valueProvider::~valueProvider() = default;
 
+// argument := '"' text '"' | statement (it has a '(') | name (read as getvar(name))
 valueProvider* valueProvider::createFrom(const zt::string& text, int flags) {
     if (text.empty()) throw errParsingException(text);
     try {

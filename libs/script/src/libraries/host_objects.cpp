@@ -64,6 +64,7 @@ protected:
         return name;
     }
 
+    // args := object ',' name [',' ...]
     // Builds object and name providers from the first two texts (reported with message).
     void parseObjectAndName(const std::vector<zt::string>& params, int flags, const char16_t* message) {
         mpObject.reset(providerFrom(params[0], flags, message));
@@ -665,30 +666,32 @@ public:
 // ---------------------------------------------------------------------------------------------
 // Dispatch
 
+// The statement S of the native type of a field type code; the value types have the codes of
+// eScriptType.
 template <template <class> class S>
 statement* typedStatement(std::uint32_t fieldType, const std::vector<zt::string>& params, int flags) {
     switch (fieldType) {
-    case 1: return S<bool>::createFrom(params, flags);
-    case 2: return S<short>::createFrom(params, flags);
-    case 3: return S<int>::createFrom(params, flags);
-    case 4: return S<zt::slong>::createFrom(params, flags);
-    case 5: return S<unsigned short>::createFrom(params, flags);
-    case 6: return S<unsigned int>::createFrom(params, flags);
-    case 7: return S<zt::ulong>::createFrom(params, flags);
-    case 8: return S<float>::createFrom(params, flags);
-    case 9: return S<double>::createFrom(params, flags);
-    case 10: return S<zt::string>::createFrom(params, flags);
-    case 11: return S<zt::date>::createFrom(params, flags);
-    case 12: return S<zt::time>::createFrom(params, flags);
-    case 13: return S<zt::timestamp>::createFrom(params, flags);
+    case stBool: return S<bool>::createFrom(params, flags);
+    case stShort: return S<short>::createFrom(params, flags);
+    case stInt: return S<int>::createFrom(params, flags);
+    case stLong: return S<zt::slong>::createFrom(params, flags);
+    case stUShort: return S<unsigned short>::createFrom(params, flags);
+    case stUInt: return S<unsigned int>::createFrom(params, flags);
+    case stULong: return S<zt::ulong>::createFrom(params, flags);
+    case stFloat: return S<float>::createFrom(params, flags);
+    case stDouble: return S<double>::createFrom(params, flags);
+    case stString: return S<zt::string>::createFrom(params, flags);
+    case stDate: return S<zt::date>::createFrom(params, flags);
+    case stTime: return S<zt::time>::createFrom(params, flags);
+    case stTimestamp: return S<zt::timestamp>::createFrom(params, flags);
     default: return nullptr;
     }
 }
 
-// Field type codes of parseFieldType beyond the value types.
+// Field type codes of parseFieldType beyond the value types (which share the codes of
+// eScriptType up to stTimestamp).
 constexpr std::uint32_t kRefType = 14;
 constexpr std::uint32_t kArrayType = 15;
-constexpr std::uint32_t kStringType = 10;
 
 zt::string firstType(const std::vector<zt::string>& types) {
     if (types.empty()) return zt::string();
@@ -699,14 +702,14 @@ zt::string firstType(const std::vector<zt::string>& types) {
 statement* createGet(const std::vector<zt::string>& types, const std::vector<zt::string>& params, int flags) {
     const zt::string type = firstType(types);
     if (type == u"generic") return getGenericFieldValue::createFrom(params, flags);
-    const std::uint32_t fieldType = type.empty() ? kStringType : parseFieldType(type);
+    const std::uint32_t fieldType = type.empty() ? stString : parseFieldType(type);
     if (fieldType == kArrayType) return getArrayFieldValue::createFrom(params, flags);
     return typedStatement<getFieldValue>(fieldType, params, flags);
 }
 
 statement* createSet(const std::vector<zt::string>& types, const std::vector<zt::string>& params, int flags) {
     const zt::string type = firstType(types);
-    const std::uint32_t fieldType = type.empty() ? kStringType : parseFieldType(type);
+    const std::uint32_t fieldType = type.empty() ? stString : parseFieldType(type);
     if (fieldType == kRefType) return setFieldValue<unknownptr>::createFrom(params, flags);
     return typedStatement<setFieldValue>(fieldType, params, flags);
 }

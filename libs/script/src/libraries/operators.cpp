@@ -232,15 +232,9 @@ namespace zt::script {
 
 namespace {
 
-// Allocation without exceptions, reported like the other construction failures.
 template <class T>
-T* allocateStatement() {
-    T* p = new (std::nothrow) T;
-    if (!p) {
-        zt::assertMsg(u"Assertion failed:\n%s\n\nFile: %s\nLine: %d", u"pStmt", u"ztscriptops", __LINE__);
-        throw false;
-    }
-    return p;
+T* allocateStatement(int line) {
+    return zt::script::allocateStatement<T>(u"ztscriptops", line, u"pStmt");
 }
 
 using zt::script::providerFor;
@@ -333,7 +327,7 @@ public:
     using R = typename F::result_type;
 
     static statement* createFrom(const std::vector<zt::string>& params, int flags) {
-        clonePtr<binaryoperation> st(allocateStatement<binaryoperation>());
+        clonePtr<binaryoperation> st(allocateStatement<binaryoperation>(__LINE__));
         const char16_t* message = u"binaryoperation::createFrom: error parsing %s";
         if (params.size() >= 1) st->mFirst.reset(providerFor(params[0], flags, message));
         if (params.size() >= 2) st->mSecond.reset(providerFor(params[1], flags, message));
@@ -375,7 +369,7 @@ public:
     using T = typename F::argument_type;
 
     static statement* createFrom(const std::vector<zt::string>& params, int flags) {
-        clonePtr<unaryoperation> st(allocateStatement<unaryoperation>());
+        clonePtr<unaryoperation> st(allocateStatement<unaryoperation>(__LINE__));
         if (!params.empty())
             st->mOperand.reset(providerFor(params[0], flags, u"unaryoperation::createFrom: error parsing %s"));
         st->mSource.prepare(st->mOperand.get(), true);
@@ -410,7 +404,7 @@ public:
             Decisive ? u"or::createFrom: error parsing %s" : u"and::createFrom: error parsing %s";
         const char16_t* countMessage = Decisive ? u"or::createFrom: invalid number of parameters"
                                                 : u"and::createFrom: invalid number of parameters";
-        clonePtr<logicaloperation> st(allocateStatement<logicaloperation>());
+        clonePtr<logicaloperation> st(allocateStatement<logicaloperation>(__LINE__));
         st->mOperands.reserve(params.size());
         for (const zt::string& text : params) st->mOperands.emplace_back(providerFor(text, flags, parseMessage));
         if (st->mOperands.size() < 2) {
