@@ -1,6 +1,6 @@
-"""The keywords of the built-in statement libraries, read from the dispatchers in
-libs/script/src, so that the editor grammar and the language reference can be checked against
-the engine itself."""
+"""The keywords of the built-in statement libraries, read from the keyword tables of the
+dispatchers below libs/script/src, so that the editor grammar and the language reference can be
+checked against the engine itself."""
 
 import pathlib
 import re
@@ -8,13 +8,11 @@ import re
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 SOURCES = ROOT / "libs" / "script" / "src"
 
-_COMPARE = re.compile(r'\b(keyword|name)\s*[!=]=\s*u"([^"]+)"')
-
-
-def _function_body(text, start):
-    """The text from start up to the line that closes the function ("}" alone on a line)."""
-    end = text.index("\n}\n", start)
-    return text[start:end]
+_TABLE = re.compile(r'keywordEntry<[^>]*>\s+(\w+)\[\]\s*=\s*\{(.*?)\n\};', re.S)
+_ENTRY = re.compile(r'\{u"([^"]+)"')
+_COMPARE = re.compile(r'\bkeyword\s*[!=]=\s*u"([^"]+)"')
+# The object library's tables list the keywords without their prefix "obj_" or "ctxt_".
+_PREFIXES = {"kBothFamilies": ("obj_", "ctxt_"), "kContextOnly": ("ctxt_",), "kObjectOnly": ("obj_",)}
 
 
 def engine_keywords():
@@ -22,29 +20,10 @@ def engine_keywords():
     keywords = set()
     for source in sorted(SOURCES.rglob("*.cpp")):
         text = source.read_text(encoding="utf-8")
-        if "if (!isObj) {" in text:  # the object library's dispatcher
-            keywords |= _object_keywords(text)
-            continue
-        for variable, word in _COMPARE.findall(text):
-            if variable == "keyword":
-                keywords.add(word)
+        for name, body in _TABLE.findall(text):
+            for word in _ENTRY.findall(body):
+                keywords |= {p + word for p in _PREFIXES.get(name, ("",))}
+        keywords |= set(_COMPARE.findall(text))  # keywords compared outside a table
     if not keywords:
         raise RuntimeError("no keywords found in " + str(SOURCES))
     return keywords
-
-
-def _object_keywords(text):
-    # The object dispatcher compares the keyword without its "obj_" or "ctxt_" prefix: the names
-    # before "if (!isObj)" exist with both prefixes, those inside that block only with "ctxt_",
-    # and those after it only with "obj_".
-    start = text.index("statement* dispatch(")
-    body = _function_body(text, start)
-    both, rest = body.split("if (!isObj) {", 1)
-    ctxt_only, obj_only = rest.split("}", 1)
-    names = lambda part: [w for v, w in _COMPARE.findall(part) if v == "name"]
-    found = set()
-    for n in names(both):
-        found |= {"obj_" + n, "ctxt_" + n}
-    found |= {"ctxt_" + n for n in names(ctxt_only)}
-    found |= {"obj_" + n for n in names(obj_only)}
-    return found
