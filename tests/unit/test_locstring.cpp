@@ -322,17 +322,12 @@ TEST_F(LocStringStatements, FromIdInsertParamAndGetString) {
     EXPECT_TRUE(contains(error(u"locstring_getstring(other)"), "(Error retrieving string)"));
 }
 
+// What scripts see of objmsg_add and objmsg_remove (severities, removal, the errors) is stated
+// by tests/scripts/object/messages.ztscr; here what reaches the host.
 TEST_F(LocStringStatements, ObjectMessages) {
     dir.write("strings.de.txt", "Msg_Qty=Menge [N] zu groß\n");
-    const std::pair<const char16_t*, int> severities[] = {
-        {u"Error", 2}, {u"ERR", 2}, {u"e", 2}, {u"Warning", 1}, {u"w", 1}, {u"info", 0}, {u"note", 0}, {u"", 0}};
-    for (const auto& [word, severity] : severities) {
-        run(u"objmsg_add(rec, \"m\", \"" + zt::string(word) + u"\", \"text\")");
-        EXPECT_EQ(rec->takeCalls(), "addMessage(m," + std::to_string(severity) + ")") << zt::string(word).toUtf8();
-    }
-    ASSERT_EQ(rec->messages.size(), 8u);
-    EXPECT_EQ(rec->messages[0].source.id(), u"text");
-
+    run(u"objmsg_add(rec, \"m\", \"w\", \"text\")");
+    EXPECT_EQ(rec->messages.back().source.id(), u"text");
     run(u"objmsg_add(rec, \"qty\", \"error\", locstring(\"Msg_Qty\", \"Quantity [N] too big\", \"\", \"N\", \"12\"))");
     const auto& added = rec->messages.back();
     EXPECT_EQ(added.id, u"qty");
@@ -340,24 +335,15 @@ TEST_F(LocStringStatements, ObjectMessages) {
     EXPECT_EQ(added.text.toUtf8(), "Menge 12 zu groß");
     EXPECT_EQ(added.source.id(), u"Msg_Qty");
     EXPECT_EQ(added.source.text(u"en").toUtf8(), "Quantity 12 too big");
-
     run(u"objmsg_remove(rec, \"m\")");
-    EXPECT_EQ(rec->takeCalls(), "addMessage(qty,2) removeMessage(m)");
+    EXPECT_EQ(rec->takeCalls(), "addMessage(m,1) addMessage(qty,2) removeMessage(m)");
     ASSERT_EQ(rec->messages.size(), 1u);
 
-    EXPECT_TRUE(contains(error(u"objmsg_add(\"x\", \"m\", \"e\", \"t\")"), "(Error retrieving object (1))"));
-    EXPECT_TRUE(contains(error(u"objmsg_remove(\"x\", \"m\")"), "(Error retrieving object)"));
-    for (const char16_t* text : {u"objmsg_add(other, \"m\", \"e\", \"t\")", u"objmsg_remove(other, \"m\")",
-                                 u"objmsg_remove(nullref(), \"m\")"})
-        EXPECT_TRUE(contains(error(text), "(Given object does not provide a messages-interface)"))
-            << zt::string(text).toUtf8();
     rec->withheld = {u"zt::intrface::messagesaccess"};
     EXPECT_TRUE(contains(error(u"objmsg_add(rec, \"m\", \"e\", \"t\")"), "(Given object does not provide a messages-interface)"));
     rec->withheld.clear();
-    EXPECT_TRUE(contains(error(u"objmsg_add(rec, list, \"e\", \"t\")"), "(Error retrieving message-id)"));
     EXPECT_TRUE(contains(error(u"objmsg_add(rec, \"m\", list, \"t\")"), "(Error retrieving message-severity)"));
     EXPECT_TRUE(contains(error(u"objmsg_add(rec, \"m\", \"e\", list)"), "(Error retrieving message-text)"));
-    EXPECT_TRUE(contains(error(u"objmsg_remove(rec, list)"), "(Error retrieving message-id)"));
     EXPECT_EQ(rec->takeCalls(), "");
     // The host's answer is not looked at.
     rec->failing = {"addMessage"};
