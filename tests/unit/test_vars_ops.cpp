@@ -187,31 +187,6 @@ TEST_F(Operators, TextComparisonIsByCodeUnits) {
     EXPECT_TRUE(as<bool>(run(u"issmaller<string>(\"\U0001F600\", \"\uFFFD\")")));
 }
 
-TEST_F(Operators, ComparisonsOfNumbers) {
-    struct row {
-        const char16_t* a;
-        const char16_t* b;
-        bool eq, neq, sm, smeq, gt, gteq;
-    };
-    for (const row& r : {row{u"1", u"2", false, true, true, true, false, false},
-                         row{u"2", u"2", true, false, false, true, false, true},
-                         row{u"3", u"2", false, true, false, false, true, true},
-                         row{u"-1", u"2", false, true, true, true, false, false}}) {
-        auto call = [&](const char16_t* keyword, const char16_t* type) {
-            return as<bool>(run(zt::string(keyword) + u"<" + type + u">(\"" + r.a + u"\", \"" + r.b + u"\")"));
-        };
-        for (const char16_t* type : {u"int", u"short", u"long", u"double", u"float"}) {
-            SCOPED_TRACE(zt::string(type).toUtf8() + " " + zt::string(r.a).toUtf8() + " " + zt::string(r.b).toUtf8());
-            EXPECT_EQ(call(u"isequal", type), r.eq);
-            EXPECT_EQ(call(u"isnotequal", type), r.neq);
-            EXPECT_EQ(call(u"issmaller", type), r.sm);
-            EXPECT_EQ(call(u"issmallerorequal", type), r.smeq);
-            EXPECT_EQ(call(u"isbigger", type), r.gt);
-            EXPECT_EQ(call(u"isbiggerorequal", type), r.gteq);
-        }
-    }
-}
-
 TEST_F(Operators, HostObjectsCompareByIdentity) {
     testhost::tracker host;
     auto* one = host.create<testhost::plainObject>();
