@@ -1,7 +1,7 @@
 // The variables and operators libraries where the C++ side shows: context levels, exception
-// types, value pointers, typed results, replaced conversions, host objects, the comparison table
-// over every numeric type, and decimal rounding. What scripts see is stated by tests/scripts/vars
-// and tests/scripts/ops.
+// types, value pointers, typed results, replaced conversions, host objects, texts beyond
+// Windows-1252 and decimal rounding. What scripts see is stated by tests/scripts/vars and
+// tests/scripts/ops.
 #include "testhost.h"
 #include "testlib.h"
 
