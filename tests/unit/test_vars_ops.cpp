@@ -1,16 +1,12 @@
 // The variables and operators libraries where the C++ side shows: context levels, exception
-// types, value pointers, typed results, replaced conversions, host objects, texts beyond
-// Windows-1252 and decimal rounding. What scripts see is stated by tests/scripts/vars and
+// types, value pointers, typed results, replaced conversions, host objects and texts beyond
+// Windows-1252. What scripts see (decimal rounding included) is stated by tests/scripts/vars and
 // tests/scripts/ops.
 #include "testhost.h"
 #include "testlib.h"
 
-#include <ztmath.h>
-
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <limits>
 #include <string>
 
 using namespace zt::script;
@@ -234,50 +230,6 @@ TEST_F(Operators, ResultKeepsItsTypeExceptForLogic) {
         runInto(text, mCtx, s);
         EXPECT_TRUE(s.is<bool>()) << zt::string(text).toUtf8();
     }
-}
-
-// ==== decimal rounding =========================================================================
-
-TEST(DecimalRounding, RoundsHalfAwayFromZeroOnTheDecimalForm) {
-    EXPECT_EQ(zt::roundImp(2.5, 0), 3.0);
-    EXPECT_EQ(zt::roundImp(-2.5, 0), -3.0);
-    EXPECT_EQ(zt::roundImp(2.4999, 0), 2.0);
-    EXPECT_EQ(zt::roundImp(2.675, 2), 2.68);
-    EXPECT_EQ(zt::roundImp(1.005, 2), 1.01);
-    EXPECT_EQ(zt::roundImp(-1.005, 2), -1.01);
-    EXPECT_EQ(zt::roundImp(9.995, 2), 10.0);
-    EXPECT_EQ(zt::roundImp(0.0005, 3), 0.001);
-    EXPECT_EQ(zt::roundImp(0.0004, 3), 0.0);
-    EXPECT_EQ(zt::roundImp(0.00049, 3), 0.0);
-    EXPECT_EQ(zt::roundImp(1.25, 5), 1.25);
-    EXPECT_EQ(zt::roundImp(1234.5, -2), 1200.0);
-    EXPECT_EQ(zt::roundImp(1250.0, -2), 1300.0);
-    EXPECT_EQ(zt::roundImp(-1250.0, -2), -1300.0);
-    EXPECT_EQ(zt::roundImp(49.0, -2), 0.0);
-    EXPECT_EQ(zt::roundImp(50.0, -2), 100.0);
-    EXPECT_EQ(zt::roundImp(123.456, 1), 123.5);
-    EXPECT_EQ(zt::roundImp(1e-300, 2), 0.0);
-    EXPECT_EQ(zt::roundImp(1.5, 400), 1.5);
-    EXPECT_EQ(zt::roundImp(1.5, std::numeric_limits<int>::min()), 0.0);
-    EXPECT_EQ(zt::roundImp(0.0, 2), 0.0);
-    EXPECT_EQ(zt::roundImp(0.125f, 2), 0.13f);
-    EXPECT_EQ(zt::roundImp(2.675f, 2), 2.68f);
-    EXPECT_TRUE(std::isinf(zt::roundImp(std::numeric_limits<double>::infinity(), 2)));
-    EXPECT_TRUE(std::isnan(zt::roundImp(std::nan(""), 2)));
-    EXPECT_TRUE(std::isinf(zt::roundImp(std::numeric_limits<double>::max(), -308)));
-}
-
-TEST(DecimalRounding, CutsTowardZero) {
-    EXPECT_EQ(zt::cutOffImp(2.789, 1), 2.7);
-    EXPECT_EQ(zt::cutOffImp(-2.789, 1), -2.7);
-    EXPECT_EQ(zt::cutOffImp(2.7, 1), 2.7);
-    EXPECT_EQ(zt::cutOffImp(0.29, 1), 0.2);
-    EXPECT_EQ(zt::cutOffImp(0.99, 0), 0.0);
-    EXPECT_EQ(zt::cutOffImp(-0.5, 0), 0.0);
-    EXPECT_EQ(zt::cutOffImp(1299.0, -2), 1200.0);
-    EXPECT_EQ(zt::cutOffImp(99.0, -2), 0.0);
-    EXPECT_EQ(zt::cutOffImp(9.999f, 2), 9.99f);
-    EXPECT_EQ(zt::cutOffImp(std::numeric_limits<double>::max(), -300), 1.79769313e308);
 }
 
 } // namespace
