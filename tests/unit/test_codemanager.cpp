@@ -469,10 +469,17 @@ TEST_F(CodeManager, ARunningCallKeepsItsBodyWhileARefreshReplacesIt) {
 }
 
 // Threads call a function while its file is replaced by new versions again and again: every
-// call gives the result of one of the versions, and once the writing stops, of the last one.
+// call gives the result of one version, its parameters and both ends of its body from the same
+// one, and once the writing stops, the result of the last version. (Each version names its
+// parameter differently and runs a short loop, so that refreshes happen while calls run.)
 TEST_F(CodeManager, ConcurrentCallsWhileTheContentChanges) {
     auto version = [](int n) {
-        return "scrdef f(in a)\n  tset(x, a);\n  tret(strcat(x, \"-v" + std::to_string(n) + "\"))\n";
+        const std::string v = std::to_string(n);
+        return "scrdef f(in a" + v + ")\n"
+               "  tset(x, strcat(a" + v + ", \"-v" + v + "\"));\n"
+               "  createvar(i, add<int>(\"0\", \"0\"));\n"
+               "  while(issmaller<int>(i, \"20\"), setvar(i, add<int>(i, \"1\")));\n"
+               "  tret(strcat(x, \"/v" + v + "\"))\n";
     };
     dir.write("cm_versions.ztscr", version(0));
     std::atomic<int> written{0};
@@ -481,14 +488,15 @@ TEST_F(CodeManager, ConcurrentCallsWhileTheContentChanges) {
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t) {
         threads.emplace_back([&, t] {
-            for (int i = 0; i < 150; ++i) {
+            for (int i = 0; i < 250; ++i) {
                 const std::string arg = std::to_string(t * 1000 + i);
                 try {
                     const std::string got = call("$cm_versions$f", {genericValue::of(zt::string(arg))}).toUtf8();
-                    // "ARG-vN" with N a version written so far (or the one being put in place)
+                    // "ARG-vN/vN" with N a version written so far (or the one being put in place)
                     const std::string prefix = arg + "-v";
                     const int n = got.rfind(prefix, 0) == 0 ? std::atoi(got.c_str() + prefix.size()) : -1;
-                    if (n < 0 || n > written.load() + 1 || got != prefix + std::to_string(n)) {
+                    const std::string v = std::to_string(n);
+                    if (n < 0 || n > written.load() + 1 || got != prefix + v + "/v" + v) {
                         if (wrong++ == 0) ADD_FAILURE() << "got " << got;
                     }
                 } catch (const zt::exception& e) {
@@ -513,8 +521,8 @@ TEST_F(CodeManager, ConcurrentCallsWhileTheContentChanges) {
     stop = true;
     writer.join();
     EXPECT_EQ(wrong, 0);
-    EXPECT_EQ(call("$cm_versions$f", {genericValue::of(zt::string("last"))}).toUtf8(),
-              "last-v" + std::to_string(written.load()));
+    const std::string last = std::to_string(written.load());
+    EXPECT_EQ(call("$cm_versions$f", {genericValue::of(zt::string("end"))}).toUtf8(), "end-v" + last + "/v" + last);
 }
 
 } // namespace
