@@ -183,9 +183,8 @@ TEST_F(Core, ConstantsTakeTheirTypeWhereStored) {
         p->getValue(ctx, v);
         return textOf(v);
     };
-    EXPECT_EQ(literal(u"\"say \"hi\"\""), u"say \"hi\"");
+    // (The forms scripts see are stated by tests/scripts/core/textforms.ztscr.)
     EXPECT_EQ(literal(u"\""), u"");
-    EXPECT_EQ(literal(u"\"\""), u"");
     EXPECT_THROW(valueProvider::createFrom(u"", 0), errParsingException);
 }
 
@@ -196,9 +195,6 @@ TEST_F(Core, BareWordsReadVariables) {
     genericValue v;
     p->getValue(ctx, v);
     EXPECT_EQ(textOf(v), u"val");
-    clonePtr<valueProvider> number(valueProvider::createFrom(u"5", 0));
-    genericValue w;
-    EXPECT_THROW(number->getValue(ctx, w), scriptExecException);
 }
 
 TEST_F(Core, StatementProviderWithoutStatementFails) {
