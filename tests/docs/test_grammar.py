@@ -152,61 +152,41 @@ def engine_view(line):
     character."""
     comment = line.find("//")
     code = line if comment < 0 else line[:comment]
-    strings = []
-    params = None
-    i = 0
+    strings, params, i = [], None, 0
     d = DEFINITION.match(code)
     if d:
-        i = d.end()
-        in_quote = escaped = False
-        q_start = None
-        while i < len(code):
-            c = code[i]
-            if c == ")" and not in_quote:
-                break
-            if c == "\\" and in_quote:
+        i, start, escaped = d.end(), None, False
+        while i < len(code) and (code[i] != ")" or start is not None):
+            if code[i] == "\\" and start is not None:
                 escaped = True
-            else:
-                if c == '"' and not escaped:
-                    if in_quote:
-                        strings.append((q_start, i + 1))
-                    else:
-                        q_start = i
-                    in_quote = not in_quote
-                escaped = False
+                i += 1
+                continue
+            if code[i] == '"' and not escaped:
+                if start is None:
+                    start = i
+                else:
+                    strings.append((start, i + 1))
+                    start = None
+            escaped = False
             i += 1
-        if in_quote:
-            strings.append((q_start, len(code)))
-        params = (d.end(), i)
-        i += 1
-    can_open = True
-    in_string = escape = False
-    s_start = None
-    while i < len(code):
+        if start is not None:
+            strings.append((start, len(code)))
+        params, i = (d.end(), i), i + 1
+    can_open, start, escape = True, None, False
+    for i in range(i, len(code)):
         c = code[i]
-        if in_string:
+        if start is not None:  # inside a text
             if c == '"' and not escape:
-                in_string = False
-                strings.append((s_start, i + 1))
-                can_open = False
+                strings.append((start, i + 1))
+                start, can_open = None, False
             escape = c == "\\"  # any other character, a quotation mark included, ends an escape
-        else:
-            if c == '"':
-                if can_open:
-                    in_string = True
-                    s_start = i
-                can_open = False
-            elif c in ",(":
-                can_open = True
-            elif c in " \t":
-                pass
-            elif c in "{};":
-                can_open = True  # a new statement starts
-            else:
-                can_open = False
-        i += 1
-    if in_string:
-        strings.append((s_start, len(code)))
+        elif c == '"':
+            start = i if can_open else None
+            can_open = False
+        elif c not in " \t":
+            can_open = c in ",({};"  # after these a new argument or statement starts
+    if start is not None:
+        strings.append((start, len(code)))
     return code, strings, (comment if comment >= 0 else None), params
 
 
