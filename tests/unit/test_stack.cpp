@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <functional>
 #include <iostream>
@@ -73,7 +74,7 @@ struct stackRun {
     // What the work threw: the messages of the exception chain, "<false>" or "<other>"; empty
     // when it threw nothing. Kept as text: exceptions do not leave the thread.
     std::string failure;
-    bool parseError = false; // it threw an errParsingException
+    char kind = 0;              // 'p': an errParsingException, 'x': a scriptExecException
     std::uintptr_t low = 0;     // the low bound of the thread's stack
     std::uintptr_t lowest = 0;  // the lowest address the work wrote to; 0: not measured
     bool started = false;
@@ -84,6 +85,22 @@ struct stackRun {
     }
 };
 
+// Runs work on the calling thread and records what it threw.
+void runCatching(const std::function<void()>& work, stackRun& run) {
+    run.started = true;
+    try {
+        work();
+    } catch (const zt::exception& e) {
+        run.failure = chainText(e);
+        if (dynamic_cast<const errParsingException*>(&e)) run.kind = 'p';
+        if (dynamic_cast<const scriptExecException*>(&e)) run.kind = 'x';
+    } catch (bool) {
+        run.failure = "<false>";
+    } catch (...) {
+        run.failure = "<other>";
+    }
+}
+
 struct stackJob {
     const std::function<void()>* work;
     stackRun* run;
@@ -92,25 +109,13 @@ struct stackJob {
 
 void runJob(stackJob& job) {
     const zt::stackBounds& bounds = zt::currentStackBounds();
-    job.run->started = true;
     job.run->low = bounds.low;
 #if !defined(_WIN32)
     const std::uintptr_t paintTo = ZT_CURRENT_FRAME() - (16u << 10); // below this frame and paint's own
     const bool measured = bounds.known() && bounds.low < paintTo;
     if (measured) paint(bounds.low, paintTo);
 #endif
-    try {
-        (*job.work)();
-    } catch (const errParsingException& e) {
-        job.run->failure = chainText(e);
-        job.run->parseError = true;
-    } catch (const zt::exception& e) {
-        job.run->failure = chainText(e);
-    } catch (bool) {
-        job.run->failure = "<false>";
-    } catch (...) {
-        job.run->failure = "<other>";
-    }
+    runCatching(*job.work, *job.run);
 #if !defined(_WIN32)
     if (measured) job.run->lowest = lowestTouched(bounds.low, paintTo);
 #endif
@@ -169,10 +174,7 @@ stackRun runWithStack(std::size_t stackSize, const std::function<void()>& work) 
     return run;
 }
 
-// The messages of the exception chain a run ended with ("" when it ended without one).
-const std::string& failureText(const stackRun& run) { return run.failure; }
-
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+using testlib::contains;
 
 void report(const char* what, const stackRun& run) {
     if (!run.lowest) return;
@@ -209,14 +211,9 @@ protected:
     void write(const std::string& name, const std::string& text) { folder.write(name + ".ztscr", text); }
 
     // Calls script$file$function with no arguments on the calling thread.
-    zt::genericValue call(const std::string& file, const char16_t* function) {
+    zt::genericValue call(const std::string& file, const std::string& function) {
         scriptcontext context;
-        std::vector<zt::genericValue> args;
-        zt::genericValue result;
-        codeManager::instance()->executeFunction(zt::string::fromUtf8(folder.path),
-                                                 u"script$" + zt::string::fromUtf8(file) + u"$" + function, context,
-                                                 args, result);
-        return result;
+        return testlib::callFunction(folder.path, file, function, context);
     }
 
     testlib::tempDir folder;
@@ -304,113 +301,110 @@ TEST(StackBounds, AConditionIsRefusedWhereTheStackIsShort) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Scripts on a 256 KB stack
+// Scripts on a 256 KB stack and on the default one
 
-TEST_F(StackSafety, EndlessRecursionThroughCallfunctionFailsOnASmallStack) {
-    write("stack_rec", "scrdef down()\n{ tcount(); callfunction(script$stack_rec$down) }\n");
-    testlib::executions = 0;
-    const stackRun run = runWithStack(kSmallStack, [&] { call("stack_rec", u"down"); });
-    ASSERT_TRUE(run.started);
-    const std::string chain = failureText(run);
-    EXPECT_TRUE(contains(chain, "function calls nested deeper than 200 levels (endless recursion?)")) << chain;
-    // The stack ran short long before the count.
-    EXPECT_GT(testlib::executions.load(), 5);
-    EXPECT_LT(testlib::executions.load(), 200);
-    report("endless callfunction recursion", run);
-}
-
-TEST_F(StackSafety, EndlessRecursionStopsAtTheCountOnTheDefaultStack) {
-    write("stack_rec8", "scrdef down()\n{ tcount(); callfunction(script$stack_rec8$down) }\n");
-    testlib::executions = 0;
-    try {
-        call("stack_rec8", u"down");
-        FAIL() << "no error";
-    } catch (const scriptExecException& e) {
-        EXPECT_TRUE(contains(chainText(e), "function calls nested deeper than 200 levels (endless recursion?)"));
-    }
-    EXPECT_EQ(testlib::executions.load(), 201); // the host's call and 200 nested ones
-    // The depth is given back: calls work afterwards.
-    write("stack_ok", "scrdef f()\ntcount()\n");
-    testlib::executions = 0;
-    call("stack_ok", u"f");
-    EXPECT_EQ(testlib::executions.load(), 1);
+// depth - 2 treatasfunction around a block of two statements: depth levels of statements.
+std::string nestedStatements(int depth) {
+    std::string text;
+    for (int i = 0; i < depth - 2; ++i) text += "treatasfunction(";
+    text += "{tcount(); tcount()}";
+    return text + std::string(depth - 2, ')');
 }
 
 // Each call nests 60 statements: the statement limit comes before the call limit.
-TEST_F(StackSafety, RecursionThroughDeepBodiesStopsAtTheStatementCountOnTheDefaultStack) {
-    std::string body = "{tcount(); callfunction(script$stack_bodies$deep)}";
+std::string deepBodies() {
+    std::string body = "{tcount(); callfunction(script$stack_bodies$f)}";
     for (int i = 0; i < 58; ++i) body = "treatasfunction(" + body + ")";
-    write("stack_bodies", "scrdef deep()\n{" + body + "}\n");
-    testlib::executions = 0;
-    try {
-        call("stack_bodies", u"deep");
-        FAIL() << "no error";
-    } catch (const scriptExecException& e) {
-        EXPECT_TRUE(contains(chainText(e), "statements nested deeper than 2000 levels"));
+    return "scrdef f()\n{" + body + "}\n";
+}
+
+struct scriptCase {
+    const char* what;
+    std::size_t stack; // 0: the calling thread's own
+    const char* file;  // its function f runs
+    std::string text;
+    const char* error;   // a part of the failure's messages
+    char kind;           // the failure's type ('p', 'x'), 0 when not checked
+    int minCount, maxCount; // executions of tcount()
+};
+
+TEST_F(StackSafety, ScriptsEndWithTheEnginesErrorsOnEveryStack) {
+    const char* recursion = "scrdef f()\n{ tcount(); callfunction(script$%s$f) }\n";
+    auto recursing = [&](const char* file) { return zt::string::format(zt::string::fromUtf8(recursion), file).toUtf8(); };
+    const scriptCase cases[] = {
+        // On a small stack, the stack runs short long before the count.
+        {"endless callfunction recursion", kSmallStack, "stack_rec", recursing("stack_rec"),
+         "function calls nested deeper than 200 levels (endless recursion?)", 0, 6, 199},
+        // The host's call and 200 nested ones.
+        {nullptr, 0, "stack_rec8", recursing("stack_rec8"),
+         "function calls nested deeper than 200 levels (endless recursion?)", 'x', 201, 201},
+        {nullptr, 0, "stack_bodies", deepBodies(), "statements nested deeper than 2000 levels", 'x', 21, 199},
+        {nullptr, kSmallStack, "stack_deep", "scrdef f()\n" + nestedStatements(500) + "\n",
+         "statements nested deeper than 500 levels", 0, 0, 0},
+        {"script nesting arrays", kSmallStack, "stack_nest",
+         "scrdef f()\n{ createvar(a, createarray());\n"
+         "  while(\"1\", { tcount(); createvar(b, createarray()); addtoarray(b, a); setvar(a, b) }) }\n",
+         "Values nested too deeply to copy", 0, 21, INT_MAX},
+    };
+    for (const scriptCase& c : cases) {
+        SCOPED_TRACE(c.file);
+        write(c.file, c.text);
+        testlib::executions = 0;
+        const auto work = [&] { call(c.file, "f"); };
+        stackRun run;
+        if (c.stack) run = runWithStack(c.stack, work);
+        else runCatching(work, run);
+        ASSERT_TRUE(run.started);
+        EXPECT_TRUE(contains(run.failure, c.error)) << run.failure;
+        if (c.kind) {
+            EXPECT_EQ(run.kind, c.kind);
+        }
+        EXPECT_GE(testlib::executions.load(), c.minCount);
+        EXPECT_LE(testlib::executions.load(), c.maxCount);
+        if (c.what) report(c.what, run);
     }
-    EXPECT_GT(testlib::executions.load(), 20);
-    EXPECT_LT(testlib::executions.load(), 200);
+    // The depth is given back: calls work afterwards.
+    write("stack_ok", "scrdef f()\ntcount()\n");
+    testlib::executions = 0;
+    call("stack_ok", "f");
+    EXPECT_EQ(testlib::executions.load(), 1);
 }
 
-// depth - 2 treatasfunction around a block of two statements: depth levels of statements.
-zt::string nestedStatements(int depth) {
-    zt::string text;
-    for (int i = 0; i < depth - 2; ++i) text += u"treatasfunction(";
-    text += u"{tcount(); tcount()}";
-    for (int i = 0; i < depth - 2; ++i) text += u")";
-    return text;
-}
-
-TEST_F(StackSafety, FiveHundredNestedStatementsFailToParseOnASmallStack) {
-    const zt::string text = nestedStatements(500);
-    const stackRun run = runWithStack(kSmallStack, [&] { clonePtr<statement> st(statement::createFrom(text, 0)); });
+TEST_F(StackSafety, FiveHundredNestedStatementsFailToParseAndRunOnASmallStack) {
+    const zt::string text = zt::string::fromUtf8(nestedStatements(500));
+    stackRun run = runWithStack(kSmallStack, [&] { clonePtr<statement> st(statement::createFrom(text, 0)); });
     ASSERT_TRUE(run.started);
-    const std::string chain = failureText(run);
-    EXPECT_TRUE(contains(chain, "statements nested deeper than 500 levels")) << chain;
-    EXPECT_TRUE(run.parseError);
+    EXPECT_TRUE(contains(run.failure, "statements nested deeper than 500 levels")) << run.failure;
+    EXPECT_EQ(run.kind, 'p');
     report("parsing 500 nested statements", run);
-}
 
-TEST_F(StackSafety, FiveHundredNestedStatementsFailToRunOnASmallStack) {
-    clonePtr<statement> st(statement::createFrom(nestedStatements(500), 0)); // on the default stack
+    clonePtr<statement> st(statement::createFrom(text, 0)); // on the default stack
     ASSERT_TRUE(st);
     testlib::executions = 0;
     // A lean optimised build runs 500 levels in 256 KB, so the stack here leaves only 48 KB
     // above the margin: less than 100 bytes a level, which no build can do.
-    const stackRun run = runWithStack(zt::stackMargin() + (48u << 10), [&] {
+    run = runWithStack(zt::stackMargin() + (48u << 10), [&] {
         scriptcontext context;
         st->exec(context);
     });
     ASSERT_TRUE(run.started);
-    const std::string chain = failureText(run);
-    EXPECT_TRUE(contains(chain, "statements nested deeper than 2000 levels")) << chain;
+    EXPECT_TRUE(contains(run.failure, "statements nested deeper than 2000 levels")) << run.failure;
     EXPECT_EQ(testlib::executions.load(), 0);
     report("running 500 nested statements", run);
 }
 
-TEST_F(StackSafety, AScriptOfFiveHundredNestedStatementsFailsOnASmallStack) {
-    write("stack_deep", "scrdef deep()\n" + nestedStatements(500).toUtf8() + "\n");
-    testlib::executions = 0;
-    const stackRun run = runWithStack(kSmallStack, [&] { call("stack_deep", u"deep"); });
-    ASSERT_TRUE(run.started);
-    const std::string chain = failureText(run);
-    EXPECT_TRUE(contains(chain, "statements nested deeper than 500 levels")) << chain;
-    EXPECT_EQ(testlib::executions.load(), 0);
-}
-
 TEST_F(StackSafety, FiveHundredNestedStatementsParseAndRunOnTheDefaultStack) {
     testlib::executions = 0;
-    clonePtr<statement> st(statement::createFrom(nestedStatements(500), 0));
+    clonePtr<statement> st(statement::createFrom(zt::string::fromUtf8(nestedStatements(500)), 0));
     ASSERT_TRUE(st);
     scriptcontext context;
     st->exec(context);
     EXPECT_EQ(testlib::executions.load(), 2);
-    try {
-        clonePtr<statement> deeper(statement::createFrom(nestedStatements(501), 0));
-        FAIL() << "no error";
-    } catch (const errParsingException& e) {
-        EXPECT_TRUE(contains(chainText(e), "statements nested deeper than 500 levels"));
-    }
+    stackRun deeper;
+    runCatching([] { clonePtr<statement> st(statement::createFrom(zt::string::fromUtf8(nestedStatements(501)), 0)); },
+                deeper);
+    EXPECT_EQ(deeper.kind, 'p');
+    EXPECT_TRUE(contains(deeper.failure, "statements nested deeper than 500 levels")) << deeper.failure;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -427,72 +421,46 @@ std::string nestingError(const std::function<void()>& walk) {
     return "";
 }
 
-TEST_F(StackSafety, ADeeplyNestedArrayFailsToCopyOrShowOnASmallStack) {
+TEST_F(StackSafety, DeeplyNestedArraysAndMapsFailToCopyOrShowOnASmallStack) {
+    using mapType = std::map<int, zt::genericValue>;
     int depth = 0;
-    std::string copied, assigned, read, shown;
+    std::string copied[2], shown[2], assigned, read;
     const stackRun run = runWithStack(kSmallStack, [&] {
-        const zt::genericValue deep = nestedArray(kDeep);
-        depth = depthOf(deep);
-        copied = nestingError([&] { zt::genericValue copy(deep); });
+        zt::genericValue deep[2] = {nestedArray(kDeep), {}};
+        deep[1].replace(mapType{});
+        for (int i = 1; i < kDeep; ++i) {
+            mapType outer;
+            outer.emplace(i, std::move(deep[1]));
+            deep[1].replace(std::move(outer));
+        }
+        depth = depthOf(deep[0]);
+        for (int i = 0; i < 2; ++i) {
+            copied[i] = nestingError([&] { zt::genericValue copy(deep[i]); });
+            shown[i] = nestingError([&] {
+                zt::string text;
+                valueToDisplayText(deep[i], text);
+            });
+        }
         assigned = nestingError([&] {
             zt::genericValue target = zt::genericValue::of(zt::string(u"before"));
-            target = deep;
+            target = deep[0];
         });
         read = nestingError([&] {
             arrayType out;
-            deep.get(out);
+            deep[0].get(out);
         });
-        shown = nestingError([&] {
-            zt::string text;
-            valueToDisplayText(deep, text);
-        });
-        // and deep goes here, without recursing
+        // and the deep values go here, without recursing
     });
     ASSERT_TRUE(run.started);
-    EXPECT_EQ(failureText(run), "");
+    EXPECT_EQ(run.failure, "");
     EXPECT_EQ(depth, kDeep);
-    EXPECT_EQ(copied, "Values nested too deeply to copy");
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(copied[i], "Values nested too deeply to copy") << i;
+        EXPECT_EQ(shown[i], "Values nested too deeply to show as text") << i;
+    }
     EXPECT_EQ(assigned, "Values nested too deeply to copy");
     EXPECT_EQ(read, "Values nested too deeply to copy");
-    EXPECT_EQ(shown, "Values nested too deeply to show as text");
-    report("nested array", run);
-}
-
-TEST_F(StackSafety, ADeeplyNestedMapFailsToCopyOrShowOnASmallStack) {
-    using mapType = std::map<int, zt::genericValue>;
-    std::string copied, shown;
-    const stackRun run = runWithStack(kSmallStack, [&] {
-        zt::genericValue deep;
-        deep.replace(mapType{});
-        for (int i = 1; i < kDeep; ++i) {
-            mapType outer;
-            outer.emplace(i, std::move(deep));
-            deep.replace(std::move(outer));
-        }
-        copied = nestingError([&] { zt::genericValue copy(deep); });
-        shown = nestingError([&] {
-            zt::string text;
-            valueToDisplayText(deep, text);
-        });
-    });
-    ASSERT_TRUE(run.started);
-    EXPECT_EQ(failureText(run), "");
-    EXPECT_EQ(copied, "Values nested too deeply to copy");
-    EXPECT_EQ(shown, "Values nested too deeply to show as text");
-    report("nested map", run);
-}
-
-TEST_F(StackSafety, AScriptNestingArraysWithoutEndFailsOnASmallStack) {
-    write("stack_nest", "scrdef nest()\n"
-                        "{ createvar(a, createarray());\n"
-                        "  while(\"1\", { tcount(); createvar(b, createarray()); addtoarray(b, a); setvar(a, b) }) }\n");
-    testlib::executions = 0;
-    const stackRun run = runWithStack(kSmallStack, [&] { call("stack_nest", u"nest"); });
-    ASSERT_TRUE(run.started);
-    const std::string chain = failureText(run);
-    EXPECT_TRUE(contains(chain, "Values nested too deeply to copy")) << chain;
-    EXPECT_GT(testlib::executions.load(), 20);
-    report("script nesting arrays", run);
+    report("nested array and map", run);
 }
 
 TEST_F(StackSafety, NestedArraysCopyAndShowOnTheDefaultStack) {
@@ -511,10 +479,8 @@ TEST_F(StackSafety, NestedArraysCopyAndShowOnTheDefaultStack) {
                          "                               setvar(i, add<int>(i, \"1\")) });\n"
                          "  return(a) }\n");
     scriptcontext context;
-    std::vector<zt::genericValue> args{zt::genericValue::of(zt::string(u"300"))};
-    zt::genericValue result;
-    codeManager::instance()->executeFunction(zt::string::fromUtf8(folder.path), u"script$stack_nest8$nest", context,
-                                             args, result);
+    const zt::genericValue result =
+        testlib::callFunction(folder.path, "stack_nest8", "nest", context, {zt::genericValue::of(zt::string(u"300"))});
     EXPECT_EQ(depthOf(result), 300);
     ASSERT_TRUE(valueToDisplayText(result, text));
     EXPECT_EQ(text.toUtf8(), std::string(300, '[') + std::string(300, ']'));
@@ -561,7 +527,7 @@ TEST_F(StackSafety, TheDumpShowsAValueTooDeepForASmallStackAsSuch) {
         text = demoHost::format(dumped);
     });
     ASSERT_TRUE(run.started);
-    EXPECT_EQ(failureText(run), "");
+    EXPECT_EQ(run.failure, "");
     EXPECT_EQ(dumped["fields"]["name"], "deep");
     EXPECT_EQ(dumped["transient"]["deep"], "<nested too deeply>");
     EXPECT_TRUE(contains(text, "\"deep\": \"<nested too deeply>\"")) << text;
@@ -576,7 +542,7 @@ TEST_F(StackSafety, TheDumpShowsAValueTooDeepForASmallStackAsSuch) {
         EXPECT_EQ(json::parse(demoHost::format(dumped)), dumped);
         EXPECT_EQ(jsonDepth(&dumped["transient"]["deep"]), 1000);
     });
-    EXPECT_EQ(failureText(large), "");
+    EXPECT_EQ(large.failure, "");
 }
 
 TEST(DemoHostFormat, DeeplyNestedJsonIsWrittenOnASmallStack) {
@@ -590,7 +556,7 @@ TEST(DemoHostFormat, DeeplyNestedJsonIsWrittenOnASmallStack) {
     std::string text;
     const stackRun run = runWithStack(kSmallStack, [&] { text = demoHost::format(deep); });
     ASSERT_TRUE(run.started);
-    EXPECT_EQ(failureText(run), "");
+    EXPECT_EQ(run.failure, "");
     // One line per level opened and closed, the innermost "[]" on its own.
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2 * kDepth - 1);
     EXPECT_EQ(text.substr(0, 11), "[\n  [\n    [");
@@ -606,7 +572,7 @@ TEST_F(StackSafety, TheDumpShowsRelationsTooDeepForASmallStackAsSuch) {
     zt::genericValue object;
     json dumped;
     const stackRun made = runWithStack(kLargeStack, [&] { object = host.fromJson(document); });
-    ASSERT_EQ(failureText(made), "");
+    ASSERT_EQ(made.failure, "");
     int shownLevels = 0;
     bool endsTooDeep = false;
     const stackRun run = runWithStack(kSmallStack, [&] {
@@ -614,7 +580,7 @@ TEST_F(StackSafety, TheDumpShowsRelationsTooDeepForASmallStackAsSuch) {
         demoHost::format(dumped);
     });
     ASSERT_TRUE(run.started);
-    EXPECT_EQ(failureText(run), "");
+    EXPECT_EQ(run.failure, "");
     for (const json* o = &dumped; o->is_object(); o = &(*o)["relations"]["next"]) {
         ++shownLevels;
         if (!o->contains("relations") || !(*o)["relations"].contains("next")) break;

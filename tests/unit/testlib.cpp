@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <stdexcept>
 
 namespace testlib {
 
@@ -109,6 +110,31 @@ std::string chainText(const zt::exception& e) {
         out += p->text().toUtf8();
     }
     return out;
+}
+
+zt::genericValue run(const zt::string& text, codecontext& context, zt::genericValue result) {
+    clonePtr<statement> st(statement::createFrom(text, 0));
+    if (!st) throw std::runtime_error("no statement: " + text.toUtf8());
+    st->exec(context, result);
+    return result;
+}
+
+std::string runError(const zt::string& text, codecontext& context) {
+    try {
+        run(text, context);
+    } catch (const zt::exception& e) {
+        return chainText(e);
+    }
+    return "";
+}
+
+zt::genericValue callFunction(const std::string& folder, const std::string& file, const std::string& function,
+                              scriptcontext& context, std::vector<zt::genericValue> args) {
+    zt::genericValue result;
+    codeManager::instance()->executeFunction(zt::string::fromUtf8(folder),
+                                             zt::string::fromUtf8("script$" + file + "$" + function), context, args,
+                                             result);
+    return result;
 }
 
 tempDir::tempDir() {

@@ -55,6 +55,21 @@ std::vector<std::string> refusedReports(const zt::string& text);
 // UTF-8 text of an exception chain, one message per line.
 std::string chainText(const zt::exception& e);
 
+// Whether text holds part.
+inline bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+// Parses text, which must give a statement, and runs it in context with result as the value to
+// fill (statements may keep the type it holds); returns that value.
+zt::genericValue run(const zt::string& text, codecontext& context, zt::genericValue result = {});
+
+// The messages of the error that running text in context raises, one per line; "" when it runs
+// through.
+std::string runError(const zt::string& text, codecontext& context);
+
+// Runs script$file$function found below folder (the base path) in context.
+zt::genericValue callFunction(const std::string& folder, const std::string& file, const std::string& function,
+                              scriptcontext& context, std::vector<zt::genericValue> args = {});
+
 // A file-system path from UTF-8 text (Windows reads narrow paths in its ANSI code page).
 std::filesystem::path pathOf(const std::string& utf8);
 
