@@ -11,12 +11,7 @@ class Core : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { testlib::install(); }
 
-    genericValue run(const zt::string& text, codecontext& context) {
-        clonePtr<statement> st(statement::createFrom(text, 0));
-        genericValue result;
-        st->exec(context, result);
-        return result;
-    }
+    static genericValue run(const zt::string& text, codecontext& context) { return testlib::run(text, context); }
     static scString key(const char16_t* s) { return scString(zt::string(s)); }
     static zt::string textOf(const genericValue& v) {
         zt::string t;

@@ -271,13 +271,7 @@ TEST(TextForms, ConversionManagerKnowsTheDateTypes) {
 
 class DateStatements : public ::testing::Test {
 protected:
-    genericValue run(const zt::string& text) {
-        clonePtr<statement> st(statement::createFrom(text, 0));
-        EXPECT_TRUE(st) << text.toUtf8();
-        genericValue result;
-        if (st) st->exec(context, result);
-        return result;
-    }
+    genericValue run(const zt::string& text) { return testlib::run(text, context); }
     int runInt(const zt::string& text) {
         genericValue v = run(text);
         EXPECT_TRUE(v.is<int>()) << text.toUtf8() << " gives " << scriptTypeNameOf(v).toUtf8();

@@ -60,23 +60,8 @@ protected:
     static statement* parse(const zt::string& text, int flags = 0) {
         return statementParser::instance()->createStatementFrom(text, flags);
     }
-    // Parses and runs text in the test's script context.
-    zt::genericValue run(const zt::string& text, int flags = 0) {
-        clonePtr<statement> st(parse(text, flags));
-        if (!st) throw std::runtime_error("no statement: " + text.toUtf8());
-        zt::genericValue result;
-        st->exec(context, result);
-        return result;
-    }
-    // The execution error's messages, or "" when the text runs through.
-    std::string runError(const zt::string& text, int flags = 0) {
-        try {
-            run(text, flags);
-        } catch (const zt::exception& e) {
-            return testlib::chainText(e);
-        }
-        return "";
-    }
+    zt::genericValue run(const zt::string& text) { return testlib::run(text, context); }
+    std::string runError(const zt::string& text) { return testlib::runError(text, context); }
     std::string log() const {
         std::string s;
         for (const auto& l : gLog) s += (s.empty() ? "" : " ") + l;
@@ -334,11 +319,8 @@ TEST_F(Flow, ExecutablePath) {
 
 class FlowCalls : public Flow {
 protected:
-    zt::genericValue call(const std::string& file, const std::string& function, std::vector<zt::genericValue> args = {}) {
-        zt::genericValue result;
-        codeManager::instance()->executeFunction(zt::string::fromUtf8(folder.path), zt::string::fromUtf8("script$" + file + "$" + function),
-                                                 context, args, result);
-        return result;
+    zt::genericValue call(const std::string& file, const std::string& function) {
+        return testlib::callFunction(folder.path, file, function, context);
     }
     testlib::tempDir folder;
 };

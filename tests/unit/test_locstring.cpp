@@ -190,57 +190,17 @@ TEST_F(Catalogues, ConcurrentLookupsWhileTheLanguageChanges) {
 // ---------------------------------------------------------------------------------------------
 // Statements with catalogues and host objects (without: tests/scripts/string/localised.ztscr)
 
-class LocStringStatements : public Catalogues {
+class LocStringStatements : public Catalogues, protected testhost::scene {
 protected:
-    void SetUp() override {
-        Catalogues::SetUp();
-        rec = host.create<testhost::record>();
-        other = host.create<testhost::plainObject>(1);
-        context.createVariable(scString(u"rec"), testhost::reference(rec));
-        context.createVariable(scString(u"other"), testhost::reference(other));
-        context.createVariable(scString(u"list"), zt::genericValue::of(std::vector<zt::genericValue>()));
-    }
-    void TearDown() override {
-        EXPECT_EQ(host.overReleases(), 0u);
-        Catalogues::TearDown();
-    }
-    zt::genericValue run(const zt::string& text) {
-        const auto before = host.references();
-        zt::genericValue result;
-        clonePtr<statement> st(statementParser::instance()->createStatementFrom(text, 0));
-        if (!st) throw std::runtime_error("no statement: " + text.toUtf8());
-        try {
-            st->exec(context, result);
-        } catch (...) {
-            EXPECT_EQ(host.references(), before) << text.toUtf8();
-            throw;
-        }
-        EXPECT_EQ(host.references(), before) << text.toUtf8();
-        return result;
-    }
-    std::string error(const zt::string& text) {
-        try {
-            run(text);
-        } catch (const zt::exception& e) {
-            return testlib::chainText(e);
-        }
-        return "";
-    }
     zt::locString loc(const zt::string& text) {
         const zt::genericValue v = run(text);
         EXPECT_TRUE(v.is<zt::locString>()) << text.toUtf8();
         const zt::locString* s = v.constPtrTo<zt::locString>();
         return s ? *s : zt::locString();
     }
-    static bool contains(const std::string& haystack, const std::string& needle) {
-        return haystack.find(needle) != std::string::npos;
-    }
-
-    testhost::tracker host;
-    scriptcontext context;
-    testhost::record* rec = nullptr;
-    testhost::plainObject* other = nullptr;
 };
+
+using testlib::contains;
 
 TEST_F(LocStringStatements, LocStringBuildsIdDefaultFileAndPlaceholders) {
     dir.write("strings.de.txt", "Msg_Order=Auftrag [No] von [Who]\n");

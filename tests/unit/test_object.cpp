@@ -14,61 +14,15 @@ using testhost::unknownptr;
 
 namespace {
 
-class ObjectStatements : public ::testing::Test {
+class ObjectStatements : public ::testing::Test, protected testhost::scene {
 protected:
-    void SetUp() override {
-        rec = host.create<testhost::record>();
-        other = host.create<testhost::plainObject>(7);
-        context.createVariable(scString(u"rec"), testhost::reference(rec));
-        context.createVariable(scString(u"other"), testhost::reference(other));
-        context.createVariable(scString(u"list"), zt::genericValue::of(std::vector<zt::genericValue>()));
-    }
-    void TearDown() override {
-        EXPECT_EQ(host.overReleases(), 0u);
-    }
-
-    // Parses and runs text; every reference the statement took must be given back, except the
-    // ones that the host keeps (kept, negative when the host lets go of some).
-    zt::genericValue run(const zt::string& text, int kept = 0) {
-        const auto before = host.references();
-        zt::genericValue result;
-        {
-            clonePtr<statement> st(statementParser::instance()->createStatementFrom(text, 0));
-            if (!st) throw std::runtime_error("no statement: " + text.toUtf8());
-            try {
-                st->exec(context, result);
-            } catch (...) {
-                EXPECT_EQ(host.references(), before) << "after the failure of " << text.toUtf8();
-                throw;
-            }
-        }
-        // The result may hold one object reference of its own.
-        const auto held = testhost::referenced(result) ? 1u : 0u;
-        EXPECT_EQ(host.references(), before + held + kept) << text.toUtf8();
-        return result;
-    }
-    // The failure's messages, one per line ("" when text runs through).
-    std::string error(const zt::string& text) {
-        try {
-            run(text);
-        } catch (const zt::exception& e) {
-            return testlib::chainText(e);
-        }
-        return "";
-    }
     static std::string text(const zt::genericValue& v) {
         zt::string t;
         return v.get(t) ? t.toUtf8() : "?";
     }
-    static bool contains(const std::string& haystack, const std::string& needle) {
-        return haystack.find(needle) != std::string::npos;
-    }
-
-    testhost::tracker host;
-    scriptcontext context;
-    testhost::record* rec = nullptr;
-    testhost::plainObject* other = nullptr;
 };
+
+using testlib::contains;
 
 // ---------------------------------------------------------------------------------------------
 // Typed get and set

@@ -25,24 +25,8 @@ std::string display(const zt::genericValue& value) {
 
 class SetStatements : public ::testing::Test {
 protected:
-    zt::genericValue run(const zt::string& text) {
-        clonePtr<statement> st(statementParser::instance()->createStatementFrom(text, 0));
-        if (!st) throw std::runtime_error("no statement: " + text.toUtf8());
-        zt::genericValue result;
-        st->exec(context, result);
-        return result;
-    }
-    // The messages of the execution error, or "" when the text runs through.
-    std::string runError(const zt::string& text) {
-        try {
-            run(text);
-        } catch (const zt::exception& e) {
-            return testlib::chainText(e);
-        } catch (bool) {
-            return "false";
-        }
-        return "";
-    }
+    zt::genericValue run(const zt::string& text) { return testlib::run(text, context); }
+    std::string runError(const zt::string& text) { return testlib::runError(text, context); }
     std::string variable(const char16_t* name) { return display(context.variable(scString(name))); }
 
     // Declared first: the host objects outlive the references that the context holds.
@@ -59,10 +43,7 @@ protected:
     }
 };
 
-const testhost::unknown* referenced(const zt::genericValue& value) {
-    const unknownptr* p = value.constPtrTo<unknownptr>();
-    return p ? p->get() : nullptr;
-}
+using testhost::referenced;
 
 // ---------------------------------------------------------------------------------------------
 // Arrays from host collections

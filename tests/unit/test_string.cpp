@@ -14,16 +14,8 @@ class StringStatements : public ::testing::Test {
 protected:
     StringStatements() : mBlock(&mContext) {}
 
-    void runInto(const zt::string& text, genericValue& result) {
-        clonePtr<statement> st(statement::createFrom(text, 0));
-        ASSERT_TRUE(st) << text.toUtf8();
-        st->exec(mBlock, result);
-    }
-    genericValue run(const zt::string& text) {
-        genericValue result;
-        runInto(text, result);
-        return result;
-    }
+    void runInto(const zt::string& text, genericValue& result) { testlib::runInto(text, mBlock, result); }
+    genericValue run(const zt::string& text) { return testlib::run(text, mBlock); }
     static zt::string textOf(const genericValue& v) {
         const zt::string* s = v.constPtrTo<zt::string>();
         EXPECT_NE(s, nullptr);

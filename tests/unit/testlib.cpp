@@ -112,10 +112,15 @@ std::string chainText(const zt::exception& e) {
     return out;
 }
 
-zt::genericValue run(const zt::string& text, codecontext& context, zt::genericValue result) {
+void runInto(const zt::string& text, codecontext& context, zt::genericValue& result) {
     clonePtr<statement> st(statement::createFrom(text, 0));
     if (!st) throw std::runtime_error("no statement: " + text.toUtf8());
     st->exec(context, result);
+}
+
+zt::genericValue run(const zt::string& text, codecontext& context) {
+    zt::genericValue result;
+    runInto(text, context, result);
     return result;
 }
 

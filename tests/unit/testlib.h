@@ -59,8 +59,11 @@ std::string chainText(const zt::exception& e);
 inline bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 // Parses text, which must give a statement, and runs it in context with result as the value to
-// fill (statements may keep the type it holds); returns that value.
-zt::genericValue run(const zt::string& text, codecontext& context, zt::genericValue result = {});
+// fill (statements may keep the type it holds, or write through the reference it holds).
+void runInto(const zt::string& text, codecontext& context, zt::genericValue& result);
+
+// Parses text, which must give a statement, runs it in context and returns its result.
+zt::genericValue run(const zt::string& text, codecontext& context);
 
 // The messages of the error that running text in context raises, one per line; "" when it runs
 // through.
