@@ -7,13 +7,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -47,27 +45,14 @@ std::string readBytes(const fs::path& p) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// Each test gets its own folder under the system's temporary folder.
+// Each test gets its own folder; the current folder is restored afterwards.
 class FilesTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        static std::atomic<unsigned> counter{0};
-        std::random_device random;
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        mDir = fs::temp_directory_path() /
-               ("zt_files_" + std::string(info->name()) + "_" + std::to_string(random()) + "_" +
-                std::to_string(counter++));
-        fs::create_directories(mDir);
-        mSavedCurrent = fs::current_path();
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::current_path(mSavedCurrent, ec);
-        fs::remove_all(mDir, ec);
-    }
+    void TearDown() override { fs::current_path(mSavedCurrent); }
 
-    fs::path mDir;
-    fs::path mSavedCurrent;
+    testlib::tempDir mTemp;
+    fs::path mDir = fs::path(testlib::pathOf(mTemp.path)).parent_path();
+    fs::path mSavedCurrent = fs::current_path();
 };
 
 } // namespace
@@ -75,41 +60,33 @@ protected:
 // ---------------------------------------------------------------------------------------------
 // Name parts
 
-TEST(FsEntryName, PartsWithBothSeparators) {
-    const zt::fsEntryName n(u"C:\\Scripts\\sub/Order.ZTSCR");
-    EXPECT_EQ(slashes(n.path()), zt::string(u"C:/Scripts/sub/"));
-    EXPECT_EQ(n.fileName(), zt::string(u"Order.ZTSCR"));
-    EXPECT_EQ(n.extension(), zt::string(u"ZTSCR"));
-    EXPECT_EQ(n.baseName(), zt::string(u"Order"));
+TEST(FsEntryName, Parts) {
+    struct {
+        const char16_t* name;
+        const char16_t* path; // written with "/"
+        const char16_t* fileName;
+        const char16_t* extension;
+        const char16_t* baseName;
+    } cases[] = {
+        {u"C:\\Scripts\\sub/Order.ZTSCR", u"C:/Scripts/sub/", u"Order.ZTSCR", u"ZTSCR", u"Order"},
+        {u"a/b\\c.d/archive.tar.gz", u"a/b/c.d/", u"archive.tar.gz", u"gz", u"archive.tar"},
+        {u"readme", u"", u"readme", u"", u"readme"},
+        // A dot in a folder name is not an extension.
+        {u"folder.d\\noext", u"folder.d/", u"noext", u"", u"noext"},
+        {u"dir\\", u"dir/", u"", u"", u""},
+    };
+    for (const auto& c : cases) {
+        const zt::fsEntryName n(c.name);
+        SCOPED_TRACE(n.name().toUtf8());
+        EXPECT_EQ(slashes(n.path()), zt::string(c.path));
+        EXPECT_EQ(n.fileName(), zt::string(c.fileName));
+        EXPECT_EQ(n.extension(), zt::string(c.extension));
+        EXPECT_EQ(n.baseName(), zt::string(c.baseName));
+        EXPECT_FALSE(n.empty());
+    }
     // Either separator becomes the platform's.
-    EXPECT_EQ(n.name(), nat(u"C:/Scripts/sub/Order.ZTSCR"));
-
-    const zt::fsEntryName mixed(u"a/b\\c.d/archive.tar.gz");
-    EXPECT_EQ(slashes(mixed.path()), zt::string(u"a/b/c.d/"));
-    EXPECT_EQ(mixed.fileName(), zt::string(u"archive.tar.gz"));
-    EXPECT_EQ(mixed.extension(), zt::string(u"gz"));
-    EXPECT_EQ(mixed.baseName(), zt::string(u"archive.tar"));
-}
-
-TEST(FsEntryName, NamesWithoutFolderOrExtension) {
-    const zt::fsEntryName plain(u"readme");
-    EXPECT_EQ(plain.path(), zt::string());
-    EXPECT_EQ(plain.fileName(), zt::string(u"readme"));
-    EXPECT_EQ(plain.extension(), zt::string());
-    EXPECT_EQ(plain.baseName(), zt::string(u"readme"));
-
-    // A dot in a folder name is not an extension.
-    const zt::fsEntryName dotted(u"folder.d\\noext");
-    EXPECT_EQ(slashes(dotted.path()), zt::string(u"folder.d/"));
-    EXPECT_EQ(dotted.extension(), zt::string());
-    EXPECT_EQ(dotted.baseName(), zt::string(u"noext"));
-
-    const zt::fsEntryName folder(u"dir\\");
-    EXPECT_EQ(slashes(folder.path()), zt::string(u"dir/"));
-    EXPECT_EQ(folder.fileName(), zt::string());
-
+    EXPECT_EQ(zt::fsEntryName(u"C:\\Scripts\\sub/Order.ZTSCR").name(), nat(u"C:/Scripts/sub/Order.ZTSCR"));
     EXPECT_TRUE(zt::fsEntryName().empty());
-    EXPECT_FALSE(plain.empty());
 }
 
 TEST(FsEntryName, IsAbsolute) {
@@ -127,56 +104,33 @@ TEST_F(FilesTest, ResolvesNamesWithoutRegardToCase) {
     writeBytes(mDir / "Order.ZTSCR", "x");
     fs::create_directories(mDir / "Sub");
     writeBytes(mDir / "Sub" / "File.txt", "y");
-
-    const zt::string expected = str(mDir / "Order.ZTSCR");
-    zt::string resolved;
-    ASSERT_TRUE(zt::fsEntryName::resolveNoCase(str(mDir) + u"/order.ztscr", resolved));
-    EXPECT_EQ(resolved, expected);
-    resolved.clear();
-    ASSERT_TRUE(zt::fsEntryName::resolveNoCase(str(mDir) + u"/ORDER.ztscr", resolved));
-    EXPECT_EQ(resolved, expected);
-
-    // Nested, with backslashes, every part in the wrong case.
-    resolved.clear();
-    ASSERT_TRUE(zt::fsEntryName::resolveNoCase(str(mDir) + u"\\sub\\file.txt", resolved));
-    EXPECT_EQ(slashes(resolved), slashes(str(mDir / "Sub" / "File.txt")));
-
+    const zt::string dir = str(mDir), order = str(mDir / "Order.ZTSCR"), file = slashes(str(mDir / "Sub" / "File.txt"));
     // A folder above the test folder written in the wrong case.
     zt::string upperLeaf = str(mDir.filename());
     upperLeaf.toUpper();
-    resolved.clear();
-    ASSERT_TRUE(zt::fsEntryName::resolveNoCase(str(mDir.parent_path() / "") + upperLeaf + u"/SUB/FILE.TXT", resolved));
-    EXPECT_EQ(slashes(resolved), slashes(str(mDir / "Sub" / "File.txt")));
-}
-
-TEST_F(FilesTest, ExistingNameIsReturnedAsWritten) {
-    writeBytes(mDir / "Order.ZTSCR", "x");
-    zt::string resolved;
-    ASSERT_TRUE(zt::fsEntryName::resolveNoCase(str(mDir / "Order.ZTSCR"), resolved));
-    EXPECT_EQ(resolved, str(mDir / "Order.ZTSCR"));
-}
-
-TEST_F(FilesTest, MissingNameIsNotResolved) {
-    writeBytes(mDir / "Order.ZTSCR", "x");
-    zt::string resolved = u"unchanged";
-    EXPECT_FALSE(zt::fsEntryName::resolveNoCase(str(mDir) + u"/order.txt", resolved));
-    EXPECT_FALSE(zt::fsEntryName::resolveNoCase(str(mDir) + u"/nothere/order.ztscr", resolved));
-    // A file cannot be walked into.
-    EXPECT_FALSE(zt::fsEntryName::resolveNoCase(str(mDir) + u"/order.ztscr/x", resolved));
-    EXPECT_FALSE(zt::fsEntryName::resolveNoCase(u"", resolved));
-    EXPECT_EQ(resolved, zt::string(u"unchanged"));
-}
-
-TEST_F(FilesTest, ResolvesRelativeNames) {
-    fs::create_directories(mDir / "Sub");
-    writeBytes(mDir / "Sub" / "File.txt", "y");
+    const std::pair<zt::string, zt::string> cases[] = {
+        {dir + u"/order.ztscr", slashes(order)},
+        {dir + u"/ORDER.ztscr", slashes(order)},
+        {order, slashes(order)}, // an existing name is returned as written
+        // Nested, with backslashes, every part in the wrong case.
+        {dir + u"\\sub\\file.txt", file},
+        {str(mDir.parent_path() / "") + upperLeaf + u"/SUB/FILE.TXT", file},
+        // Missing names; a file cannot be walked into.
+        {dir + u"/order.txt", u""},
+        {dir + u"/nothere/order.ztscr", u""},
+        {dir + u"/order.ztscr/x", u""},
+        {u"", u""},
+        // Relative names (the current folder is the test folder).
+        {u"sub\\file.txt", u"Sub/File.txt"},
+        {u"./SUB/../sub/FILE.txt", u"./Sub/../Sub/File.txt"},
+    };
     fs::current_path(mDir);
-    zt::string resolved;
-    ASSERT_TRUE(zt::fsEntryName::resolveNoCase(u"sub\\file.txt", resolved));
-    EXPECT_EQ(slashes(resolved), zt::string(u"Sub/File.txt"));
-    resolved.clear();
-    ASSERT_TRUE(zt::fsEntryName::resolveNoCase(u"./SUB/../sub/FILE.txt", resolved));
-    EXPECT_EQ(slashes(resolved), zt::string(u"./Sub/../Sub/File.txt"));
+    for (const auto& [name, expected] : cases) {
+        SCOPED_TRACE(name.toUtf8());
+        zt::string resolved = u"unchanged";
+        EXPECT_EQ(zt::fsEntryName::resolveNoCase(name, resolved), !expected.empty());
+        EXPECT_EQ(slashes(resolved), expected.empty() ? zt::string(u"unchanged") : expected);
+    }
 }
 
 TEST_F(FilesTest, NamesDifferingOnlyInCasePickTheSmallest) {
@@ -275,7 +229,7 @@ TEST_F(FilesTest, ModificationTimeIsLocalTime) {
 #else
     const char* saved = std::getenv("TZ");
     const std::string savedTz = saved ? saved : "";
-    setenv("TZ", "<+02>-2", 1);
+    testlib::setEnv("TZ", "<+02>-2");
     tzset();
 
     const fs::path p = mDir / "Stamp.txt";
@@ -290,10 +244,7 @@ TEST_F(FilesTest, ModificationTimeIsLocalTime) {
     fs::last_write_time(p, fs::last_write_time(p) + 1h);
     EXPECT_EQ(entry.lastModificationTime(), utcMs + 3 * 3600 * 1000);
 
-    if (saved)
-        setenv("TZ", savedTz.c_str(), 1);
-    else
-        unsetenv("TZ");
+    testlib::setEnv("TZ", saved ? savedTz.c_str() : nullptr);
     tzset();
 #endif
 }
@@ -758,23 +709,15 @@ TEST(ConfigStructure, SectionsWithCaseFlag) {
 namespace {
 
 zt::genericValue runStatement(const zt::string& text, zt::script::codecontext& context) {
-    zt::script::clonePtr<zt::script::statement> st(zt::script::statement::createFrom(text, 0));
-    zt::genericValue result;
-    if (st) st->exec(context, result);
-    return result;
+    return testlib::run(text, context);
 }
 
 } // namespace
 
 TEST_F(FilesTest, ScriptRelativeNamesNeedTheBasePath) {
     zt::script::scriptcontext context;
-    try {
-        runStatement(u"file_makeabs(\"./x.txt\")", context);
-        ADD_FAILURE() << "no failure";
-    } catch (const zt::exception& e) {
-        const std::string chain = testlib::chainText(e);
-        EXPECT_NE(chain.find("Global variable \"scriptbasepath\" not found"), std::string::npos) << chain;
-    }
+    const std::string chain = testlib::runError(u"file_makeabs(\"./x.txt\")", context);
+    EXPECT_TRUE(testlib::contains(chain, "Global variable \"scriptbasepath\" not found")) << chain;
     // Names without a leading "." do not need it.
     zt::string full;
     ASSERT_TRUE(runStatement(u"file_makeabs(\"/a/./x.txt\")", context).get(full));
