@@ -27,9 +27,7 @@ TEST(Date, FieldsAndValidity) {
     EXPECT_EQ(d.month(), 2);
     EXPECT_EQ(d.dayOfMonth(), 29);
     EXPECT_EQ(date().toString(), u"1970-01-01");
-
     // The valid dates as scripts see them: tests/scripts/date/date.ztscr.
-    EXPECT_TRUE(date::isValid(2000, 2, 29));
     EXPECT_FALSE(date::isValid(1900, 2, 29));
 
     EXPECT_EQ(date::daysInMonth(2024, 2), 29);
@@ -91,28 +89,23 @@ TEST(DateArithmetic, LeavingTheRangeThrowsAndKeepsTheDate) {
     EXPECT_EQ(first, date(1, 1, 1));
 }
 
+// a < b by every operator. Scripts compare by < and == alone (their order is stated by
+// tests/scripts/date/date.ztscr); hosts use the others as well.
+template <class T>
+void expectOrdered(const T& a, const T& b) {
+    EXPECT_TRUE(a < b && a <= b && a != b && b > a && b >= a) << a.toString().toUtf8();
+    EXPECT_FALSE(b < a || b <= a || a == b || a > b || a >= b) << a.toString().toUtf8();
+    const T same = b;
+    EXPECT_TRUE(b == same && b <= same && b >= same && !(b != same) && !(b < same) && !(b > same));
+}
+
 TEST(DateArithmetic, Comparisons) {
-    const date a(2024, 2, 28), b(2024, 2, 29), c(2024, 2, 29);
-    EXPECT_TRUE(a < b);
-    EXPECT_FALSE(b < a);
-    EXPECT_FALSE(b < c);
-    EXPECT_TRUE(b == c);
-    EXPECT_TRUE(a != b);
-    EXPECT_TRUE(a <= b && b <= c);
-    EXPECT_TRUE(b > a && b >= c);
-    EXPECT_TRUE(date(1999, 12, 31) < date(2000, 1, 1));
-
-    const time t1(8, 0, 0), t2(8, 0, 0, 1);
-    EXPECT_TRUE(t1 < t2);
-    EXPECT_FALSE(t1 == t2);
-    EXPECT_TRUE(t2 >= t1);
-    EXPECT_EQ((t2 - t1).count(), 1);
-
-    const timestamp s1(a, time(23, 59, 59, 999)), s2(b);
-    EXPECT_TRUE(s1 < s2);
-    EXPECT_EQ((s2 - s1).count(), 1);
-    EXPECT_TRUE(timestamp::fromTimer(5) == timestamp::fromTimer(5));
-    EXPECT_TRUE(timestamp::fromTimer(-5) < timestamp::fromTimer(5));
+    expectOrdered(date(2024, 2, 28), date(2024, 2, 29));
+    expectOrdered(time(8, 0, 0), time(8, 0, 0, 1));
+    expectOrdered(timestamp(date(2024, 2, 28), time(23, 59, 59, 999)), timestamp(date(2024, 2, 29)));
+    expectOrdered(timestamp::fromTimer(-5), timestamp::fromTimer(5));
+    EXPECT_EQ((time(8, 0, 0, 1) - time(8, 0, 0)).count(), 1);
+    EXPECT_EQ((timestamp(date(2024, 2, 29)) - timestamp(date(2024, 2, 28), time(23, 59, 59, 999))).count(), 1);
 }
 
 // ---------------------------------------------------------------------------------------------
