@@ -91,18 +91,6 @@ assertCollector::assertCollector() {
 }
 assertCollector::~assertCollector() { zt::setAssertReporter(previous); }
 
-std::vector<std::string> refusedReports(const zt::string& text) {
-    assertCollector reports;
-    bool thrownFalse = false;
-    try {
-        clonePtr<statement> st(statement::createFrom(text, 0));
-    } catch (bool b) {
-        thrownFalse = !b;
-    }
-    EXPECT_TRUE(thrownFalse) << text.toUtf8();
-    return reports.reports;
-}
-
 std::string chainText(const zt::exception& e) {
     std::string out;
     for (const zt::exception* p = &e; p; p = p->inner()) {

@@ -48,10 +48,6 @@ struct assertCollector {
     zt::assertReporter previous;
 };
 
-// The assertion reports of a statement text whose construction must be refused (an assertion
-// report followed by a thrown false); records a test failure when it is not refused.
-std::vector<std::string> refusedReports(const zt::string& text);
-
 // UTF-8 text of an exception chain, one message per line.
 std::string chainText(const zt::exception& e);
 
