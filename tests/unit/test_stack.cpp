@@ -107,6 +107,10 @@ struct stackJob {
     std::size_t size; // asked for
 };
 
+// Not inlined: the frame address it reads must be below the stack that startJob uses up.
+#if defined(__GNUC__) || defined(__clang__)
+__attribute__((noinline))
+#endif
 void runJob(stackJob& job) {
     const zt::stackBounds& bounds = zt::currentStackBounds();
     job.run->low = bounds.low;

@@ -70,31 +70,21 @@ template <class... A>
     throw false;
 }
 
-// The provider of an argument text. A text that yields none (or fails to parse) is reported
-// with message, whose one "%s" takes the text, and false is thrown.
-inline valueProvider* providerFrom(const zt::string& text, int flags, const char16_t* message) {
-    valueProvider* p = nullptr;
-    try {
-        p = valueProvider::createFrom(text, flags);
-    } catch (const zt::exception&) {
-        p = nullptr;
-    }
-    if (!p) {
-        zt::assertMsg(message, text);
-        throw false;
-    }
-    return p;
-}
-
 // The provider of an argument text; a text that yields none is reported with message (its one
 // "%s" takes the text) and false is thrown. Parse errors of the text pass unchanged.
 inline valueProvider* providerFor(const zt::string& text, int flags, const char16_t* message) {
     valueProvider* p = valueProvider::createFrom(text, flags);
-    if (!p) {
-        zt::assertMsg(message, text);
-        throw false;
-    }
+    if (!p) rejectStatement(message, text);
     return p;
+}
+
+// providerFor, with a text that fails to parse reported and refused the same way.
+inline valueProvider* providerFrom(const zt::string& text, int flags, const char16_t* message) {
+    try {
+        return providerFor(text, flags, message);
+    } catch (const zt::exception&) {
+        rejectStatement(message, text);
+    }
 }
 
 // Evaluates provider and reads the value as T; false when either step fails (a provider that
