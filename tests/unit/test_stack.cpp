@@ -226,7 +226,7 @@ protected:
 // ---------------------------------------------------------------------------------------------
 // The stack facility
 
-TEST(StackBounds, ThisThreadsStackHoldsItsFrames) {
+TEST(StackBounds, EveryThreadKnowsItsOwnStack) {
     const zt::stackBounds& b = zt::currentStackBounds();
     ASSERT_TRUE(b.known());
     const std::uintptr_t here = ZT_CURRENT_FRAME();
@@ -234,9 +234,8 @@ TEST(StackBounds, ThisThreadsStackHoldsItsFrames) {
     EXPECT_LT(here, b.high);
     EXPECT_EQ(&zt::currentStackBounds(), &b); // asked once, then kept
     EXPECT_FALSE(zt::stackIsShort());
-}
 
-TEST(StackBounds, AThreadKnowsItsOwnStackSize) {
+    // Another thread knows its own.
     std::uintptr_t low = 0, high = 0;
     bool shortAtStart = true;
     const stackRun run = runWithStack(kSmallStack, [&] {
@@ -521,21 +520,39 @@ zt::genericValue objectWithDeepValue(demoHost& host, int depth) {
     return reference;
 }
 
-TEST_F(StackSafety, TheDumpShowsAValueTooDeepForASmallStackAsSuch) {
+TEST_F(StackSafety, TheDumpShowsValuesAndRelationsTooDeepForASmallStackAsSuch) {
+    constexpr int kChain = 2000;
+    json document = {{"level", 0}};
+    for (int i = 1; i < kChain; ++i) document = json{{"level", i}, {"next", std::move(document)}};
     demoHost host;
     const zt::genericValue object = objectWithDeepValue(host, kDeep);
-    json dumped;
+    zt::genericValue chain;
+    const stackRun made = runWithStack(kLargeStack, [&] { chain = host.fromJson(document); });
+    ASSERT_EQ(made.failure, "");
+    json dumped, chainDumped;
     std::string text;
     const stackRun run = runWithStack(kSmallStack, [&] {
         dumped = demoHost::dumpObject(object);
         text = demoHost::format(dumped);
+        chainDumped = demoHost::dumpObject(chain);
+        demoHost::format(chainDumped);
     });
     ASSERT_TRUE(run.started);
     EXPECT_EQ(run.failure, "");
     EXPECT_EQ(dumped["fields"]["name"], "deep");
     EXPECT_EQ(dumped["transient"]["deep"], "<nested too deeply>");
     EXPECT_TRUE(contains(text, "\"deep\": \"<nested too deeply>\"")) << text;
-    report("dump of a nested value", run);
+    int shownLevels = 0;
+    bool endsTooDeep = false;
+    for (const json* o = &chainDumped; o->is_object(); o = &(*o)["relations"]["next"]) {
+        ++shownLevels;
+        if (!o->contains("relations") || !(*o)["relations"].contains("next")) break;
+        endsTooDeep = (*o)["relations"]["next"] == "<nested too deeply>";
+    }
+    EXPECT_TRUE(endsTooDeep);
+    EXPECT_GT(shownLevels, 5);
+    EXPECT_LT(shownLevels, kChain);
+    report("dump of a nested value and related objects", run);
 
     // With room enough, the whole value is shown.
     const stackRun large = runWithStack(kLargeStack, [&] {
@@ -566,34 +583,6 @@ TEST(DemoHostFormat, DeeplyNestedJsonIsWrittenOnASmallStack) {
     EXPECT_EQ(text.substr(0, 11), "[\n  [\n    [");
     EXPECT_EQ(text.substr(text.size() - 6), "  ]\n]\n");
     EXPECT_NE(text.find(std::string(2 * (kDepth - 1), ' ') + "[]\n"), std::string::npos);
-}
-
-TEST_F(StackSafety, TheDumpShowsRelationsTooDeepForASmallStackAsSuch) {
-    constexpr int kChain = 2000;
-    json document = {{"level", 0}};
-    for (int i = 1; i < kChain; ++i) document = json{{"level", i}, {"next", std::move(document)}};
-    demoHost host;
-    zt::genericValue object;
-    json dumped;
-    const stackRun made = runWithStack(kLargeStack, [&] { object = host.fromJson(document); });
-    ASSERT_EQ(made.failure, "");
-    int shownLevels = 0;
-    bool endsTooDeep = false;
-    const stackRun run = runWithStack(kSmallStack, [&] {
-        dumped = demoHost::dumpObject(object);
-        demoHost::format(dumped);
-    });
-    ASSERT_TRUE(run.started);
-    EXPECT_EQ(run.failure, "");
-    for (const json* o = &dumped; o->is_object(); o = &(*o)["relations"]["next"]) {
-        ++shownLevels;
-        if (!o->contains("relations") || !(*o)["relations"].contains("next")) break;
-        endsTooDeep = (*o)["relations"]["next"] == "<nested too deeply>";
-    }
-    EXPECT_TRUE(endsTooDeep);
-    EXPECT_GT(shownLevels, 5);
-    EXPECT_LT(shownLevels, kChain);
-    report("dump of related objects", run);
 }
 
 } // namespace
