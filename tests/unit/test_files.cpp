@@ -227,24 +227,25 @@ TEST_F(FilesTest, ModificationTimeIsLocalTime) {
 #if defined(_WIN32)
     GTEST_SKIP() << "Windows reads no time zone of the POSIX form from the TZ variable";
 #else
-    {
-        const testlib::savedEnv saved({"TZ"});
-        testlib::setEnv("TZ", "<+02>-2");
-        tzset();
+    const char* saved = std::getenv("TZ");
+    const std::string savedTz = saved ? saved : "";
+    testlib::setEnv("TZ", "<+02>-2");
+    tzset();
 
-        const fs::path p = mDir / "Stamp.txt";
-        writeBytes(p, "x");
-        using namespace std::chrono;
-        const sys_time<milliseconds> utc = sys_days{2024y / March / 1} + 12h + 345ms;
-        fs::last_write_time(p, file_clock::from_sys(utc));
-        const zt::fsEntry entry(str(p));
-        const std::int64_t utcMs = utc.time_since_epoch().count();
-        EXPECT_EQ(entry.lastModificationTime(), utcMs + 2 * 3600 * 1000);
+    const fs::path p = mDir / "Stamp.txt";
+    writeBytes(p, "x");
+    using namespace std::chrono;
+    const sys_time<milliseconds> utc = sys_days{2024y / March / 1} + 12h + 345ms;
+    fs::last_write_time(p, file_clock::from_sys(utc));
+    const zt::fsEntry entry(str(p));
+    const std::int64_t utcMs = utc.time_since_epoch().count();
+    EXPECT_EQ(entry.lastModificationTime(), utcMs + 2 * 3600 * 1000);
 
-        fs::last_write_time(p, fs::last_write_time(p) + 1h);
-        EXPECT_EQ(entry.lastModificationTime(), utcMs + 3 * 3600 * 1000);
-    }
-    tzset(); // the zone of the restored variable
+    fs::last_write_time(p, fs::last_write_time(p) + 1h);
+    EXPECT_EQ(entry.lastModificationTime(), utcMs + 3 * 3600 * 1000);
+
+    testlib::setEnv("TZ", saved ? savedTz.c_str() : nullptr);
+    tzset();
 #endif
 }
 

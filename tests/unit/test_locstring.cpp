@@ -109,7 +109,11 @@ TEST_F(Catalogues, LanguageFromTheEnvironment) {
     EXPECT_EQ(zt::languageOfLocale(u"C.UTF-8"), u"");
     EXPECT_EQ(zt::languageOfLocale(u"POSIX"), u"");
 
-    const testlib::savedEnv saved({"LC_ALL", "LC_MESSAGES", "LANG"});
+    auto saved = [](const char* name) -> std::optional<std::string> {
+        const char* v = std::getenv(name);
+        return v ? std::optional<std::string>(v) : std::nullopt;
+    };
+    const auto all = saved("LC_ALL"), messages = saved("LC_MESSAGES"), lang = saved("LANG");
     testlib::setEnv("LC_ALL", nullptr);
     testlib::setEnv("LC_MESSAGES", nullptr);
     testlib::setEnv("LANG", "nl_NL.UTF-8");
@@ -121,6 +125,12 @@ TEST_F(Catalogues, LanguageFromTheEnvironment) {
     // The host's language wins over the environment.
     zt::setLanguage(u"sv");
     EXPECT_EQ(zt::currentLanguage(), u"sv");
+    auto restore = [](const char* name, const std::optional<std::string>& v) {
+        testlib::setEnv(name, v ? v->c_str() : nullptr);
+    };
+    restore("LC_ALL", all);
+    restore("LC_MESSAGES", messages);
+    restore("LANG", lang);
 }
 
 TEST_F(Catalogues, PlaceholderValues) {

@@ -77,8 +77,8 @@ TEST(ProcessStart, ExitCodesOfWaitedPrograms) {
 }
 
 TEST(ProcessStart, ProgramsAreFoundThroughThePath) {
-    const testlib::savedEnv saved({"PATH"});
-    const std::string before = std::getenv("PATH") ? std::getenv("PATH") : "";
+    const char* saved = std::getenv("PATH");
+    const std::string before = saved ? saved : "";
 #if defined(_WIN32)
     const char separator = ';';
 #else
@@ -86,6 +86,7 @@ TEST(ProcessStart, ProgramsAreFoundThroughThePath) {
 #endif
     testlib::setEnv("PATH", (zt::getModulePath(u"").toUtf8() + separator + before).c_str());
     EXPECT_EQ(run(u"zthelper", u"exit 4"), 4);
+    testlib::setEnv("PATH", saved ? before.c_str() : nullptr);
 }
 
 TEST(ProcessStart, FailedStarts) {

@@ -18,7 +18,6 @@
 #include <atomic>
 #include <filesystem>
 #include <functional>
-#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -108,13 +107,6 @@ bool hasConsole();
 
 // Sets (or, with a null value, removes) an environment variable of this process.
 void setEnv(const char* name, const char* value);
-
-// Puts environment variables back as they were when it was made.
-struct savedEnv {
-    explicit savedEnv(const std::vector<std::string>& names);
-    ~savedEnv();
-    std::vector<std::pair<std::string, std::optional<std::string>>> saved;
-};
 
 } // namespace testlib
 

@@ -177,17 +177,6 @@ std::string native(std::string name) {
     return name;
 }
 
-savedEnv::savedEnv(const std::vector<std::string>& names) {
-    for (const std::string& name : names) {
-        const char* value = std::getenv(name.c_str());
-        saved.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
-    }
-}
-
-savedEnv::~savedEnv() {
-    for (const auto& [name, value] : saved) setEnv(name.c_str(), value ? value->c_str() : nullptr);
-}
-
 void setEnv(const char* name, const char* value) {
 #if defined(_WIN32)
     _putenv_s(name, value ? value : "");
