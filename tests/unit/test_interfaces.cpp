@@ -107,25 +107,22 @@ TEST(ScriptValueObject, AnswersOnlyUnknown) {
     ASSERT_NE(impl, nullptr);
     EXPECT_EQ(impl->refCount(), 1u);
 
-    unknown* out = reinterpret_cast<unknown*>(0x1);
-    EXPECT_EQ(o->queryInterface(u"zt::intrface::fieldaccess", out), 0);
-    EXPECT_EQ(out, nullptr);
+    // Whether the object answers the query; what it hands out must fit the answer.
+    auto answers = [&](auto* asked, const char16_t* name) {
+        unknown* out = reinterpret_cast<unknown*>(0x1);
+        const bool found = asked->queryInterface(name, out) != 0;
+        EXPECT_EQ(out, found ? o : nullptr) << zt::string(name).toUtf8();
+        return found;
+    };
     // The comparison takes the whole name: longer and shorter names are not accepted.
-    out = reinterpret_cast<unknown*>(0x1);
-    EXPECT_EQ(o->queryInterface(u"zt::intrface::unknownX", out), 0);
-    EXPECT_EQ(out, nullptr);
-    EXPECT_EQ(o->queryInterface(u"zt::intrface::unknow", out), 0);
-    EXPECT_EQ(o->queryInterface(u"zt::intrface::Unknown", out), 0);
+    for (const char16_t* name :
+         {u"zt::intrface::fieldaccess", u"zt::intrface::unknownX", u"zt::intrface::unknow", u"zt::intrface::Unknown"})
+        EXPECT_FALSE(answers(o, name)) << zt::string(name).toUtf8();
     EXPECT_EQ(impl->refCount(), 1u);
-
-    EXPECT_NE(o->queryInterface(u"zt::intrface::unknown", out), 0);
-    EXPECT_EQ(out, o);
+    EXPECT_TRUE(answers(o, u"zt::intrface::unknown"));
     EXPECT_EQ(impl->refCount(), 2u);
     // The const query forwards to the same answer.
-    const unknown* constant = o;
-    unknown* out2 = nullptr;
-    EXPECT_NE(constant->queryInterface(u"zt::intrface::unknown", out2), 0);
-    EXPECT_EQ(out2, o);
+    EXPECT_TRUE(answers(static_cast<const unknown*>(o), u"zt::intrface::unknown"));
     EXPECT_EQ(impl->refCount(), 3u);
 
     const zt::genericValue* v = zt::ifimpl::wrappedValue(o);
