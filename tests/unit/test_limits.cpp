@@ -88,7 +88,10 @@ scriptModule gLimitsHost(&limitsHost);
 
 class Limits : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { gLimitsHost.registerModule(); }
+    static void SetUpTestSuite() {
+        testlib::install();
+        gLimitsHost.registerModule();
+    }
 
     void SetUp() override {
         gHost = limitsHostState{};
@@ -122,6 +125,8 @@ protected:
                                   "  return(strlen(s))\n"
                                   "scrdef hostnested(in steps)\n"
                                   "  return(lim_call(\"count\", steps, \"3000\"))\n"
+                                  "scrdef counted()\n"
+                                  "{ tcount(); tcount(); tcount(); tcount(); tcount(); tcount(); tcount(); tcount() }\n"
                                   "scrdef swallowing()\n"
                                   "  lim_swallow(\"endless\");\n"
                                   "  return(\"ran on\")\n");
@@ -183,6 +188,30 @@ TEST_F(Limits, StepLimitEndsAnEndlessLoop) {
         << testlib::chainText(*failure);
     // The outermost exception is the engine's usual execution error.
     EXPECT_NE(dynamic_cast<const scriptExecException*>(failure.get()), nullptr);
+}
+
+// A limit of N lets exactly N statements run: the body's block is one, the statements in it the
+// others, and the first statement beyond the limit does not run.
+TEST_F(Limits, AStepLimitOfNRunsNStatements) {
+    for (std::uint64_t steps : {1u, 2u, 5u, 8u}) {
+        SCOPED_TRACE(steps);
+        scriptcontext context;
+        executionLimits limits;
+        limits.maxSteps = steps;
+        context.setLimits(limits);
+        testlib::executions = 0;
+        const executionLimitException* hit = call(context, u"counted");
+        EXPECT_EQ(testlib::executions.load(), static_cast<int>(steps) - 1);
+        ASSERT_NE(hit, nullptr) << (failure ? testlib::chainText(*failure) : std::string("no failure"));
+        EXPECT_EQ(hit->which(), executionLimitException::limit::steps);
+    }
+    scriptcontext context;
+    executionLimits limits;
+    limits.maxSteps = 9; // the block and its eight statements
+    context.setLimits(limits);
+    testlib::executions = 0;
+    EXPECT_EQ(call(context, u"counted"), nullptr) << (failure ? testlib::chainText(*failure) : std::string());
+    EXPECT_EQ(testlib::executions.load(), 8);
 }
 
 TEST_F(Limits, StepLimitLeavesCallsWithinItAlone) {
