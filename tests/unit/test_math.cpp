@@ -23,12 +23,7 @@ TEST(MathAngle, KeepsItsUnitAndConvertsOnRead) {
     EXPECT_EQ(zt::angle().radians(), 0.0);
 }
 
-TEST(MathAngle, DoesNotNormalise) {
-    EXPECT_EQ(zt::angle::fromDegree(370).degree(), 370.0);
-    EXPECT_DOUBLE_EQ(zt::angle::fromDegree(370).radians(), 370 * kPi / 180);
-    EXPECT_EQ(zt::angle::fromDegree(-720).degree(), -720.0);
-    EXPECT_DOUBLE_EQ(zt::angle::fromRadians(3 * kPi).degree(), 540.0);
-}
+// Angles are not normalised: tests/scripts/math/trig.ztscr.
 
 // The values of colours as scripts see them: tests/scripts/math/color.ztscr.
 TEST(MathColor, ValueIsBlueGreenRed) {
