@@ -31,12 +31,8 @@ protected:
         auto call = std::async(std::launch::async, [&] {
             scriptcontext context;
             context.setLimits(limits);
-            std::vector<zt::genericValue> args;
-            zt::genericValue result;
             try {
-                codeManager::instance()->executeFunction(zt::string::fromUtf8(dir.path),
-                                                         zt::string::fromUtf8("script$" + file + "$") + function,
-                                                         context, args, result);
+                testlib::callFunction(dir.path, file, zt::string(function).toUtf8(), context);
             } catch (const zt::exception& e) {
                 failure.reset(e.clone());
             }

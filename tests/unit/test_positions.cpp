@@ -13,12 +13,8 @@ protected:
     // the call succeeds or no position is known).
     std::string failureAt(const std::string& file, const char16_t* function) {
         scriptcontext context;
-        std::vector<zt::genericValue> args;
-        zt::genericValue result;
         try {
-            codeManager::instance()->executeFunction(zt::string::fromUtf8(dir.path),
-                                                     u"script$" + zt::string::fromUtf8(file) + u"$" + function, context,
-                                                     args, result);
+            testlib::callFunction(dir.path, file, zt::string(function).toUtf8(), context);
         } catch (const zt::exception& e) {
             const sourcePosition* where = innermostPosition(e);
             if (!where) return "unknown";
