@@ -178,47 +178,44 @@ TEST(ScriptValueObject, CountsAreThreadSafe) {
     EXPECT_EQ(o->release(), 0u);
 }
 
-TEST(InterfacePointer, FromRawPointerUsesTheConstQuery) {
+// From a raw pointer the const query is asked; from another interface pointer the mutable one,
+// or the const one for a pointer to const.
+TEST(InterfacePointer, QueriesAndCounts) {
     testhost::tracker host;
     auto* obj = host.create<queryCounter>();
+    const unknown* raw = obj->identity();
     {
-        interfaceptr<fieldaccess> p(static_cast<const unknown*>(obj->identity()));
+        interfaceptr<fieldaccess> p(raw);
         EXPECT_TRUE(p.isValid());
         EXPECT_EQ(obj->constQueries, 1u);
         EXPECT_EQ(obj->mutableQueries, 0u);
         EXPECT_EQ(obj->refCount(), 1u);
         EXPECT_EQ(p.get(), static_cast<fieldaccess*>(obj));
-
         // A raw pointer to something that lacks the interface gives an empty pointer.
-        interfaceptr<forwardIterator> none(static_cast<const unknown*>(obj->identity()));
-        EXPECT_FALSE(none.isValid());
+        EXPECT_FALSE(interfaceptr<forwardIterator>(raw).isValid());
+        EXPECT_FALSE(const_interfaceptr<forwardIterator>(raw).isValid());
+        EXPECT_TRUE(const_interfaceptr<fieldaccess>(raw).isValid());
         EXPECT_EQ(obj->refCount(), 1u);
     }
     EXPECT_EQ(obj->refCount(), 0u);
-    interfaceptr<fieldaccess> fromNull(static_cast<const unknown*>(nullptr));
-    EXPECT_FALSE(fromNull.isValid());
-    EXPECT_EQ(host.overReleases(), 0u);
-}
+    EXPECT_FALSE(interfaceptr<fieldaccess>(static_cast<const unknown*>(nullptr)).isValid());
 
-TEST(InterfacePointer, FromUnknownPointerUsesTheMutableQuery) {
-    testhost::tracker host;
-    auto* obj = host.create<queryCounter>();
-    unknownptr u(static_cast<const unknown*>(obj->identity()));
+    unknownptr u(raw);
     const unsigned constBefore = obj->constQueries;
     {
         interfaceptr<fieldaccess> f(u);
-        EXPECT_TRUE(f.isValid());
+        const_interfaceptr<fieldaccess> c(u);
+        EXPECT_TRUE(f.isValid() && c.isValid());
         EXPECT_EQ(obj->mutableQueries, 1u);
-        EXPECT_EQ(obj->constQueries, constBefore);
-        EXPECT_EQ(obj->refCount(), 2u); // the source keeps its own reference
-        EXPECT_TRUE(u.isValid());
+        EXPECT_EQ(obj->constQueries, constBefore + 1);
+        EXPECT_EQ(obj->refCount(), 3u); // the source keeps its own reference
+        const_interfaceptr<fieldaccess> copy = c;
+        EXPECT_EQ(obj->refCount(), 4u);
     }
     EXPECT_EQ(obj->refCount(), 1u);
-
     // An empty source makes no call at all.
     unknownptr empty;
-    interfaceptr<fieldaccess> f(empty);
-    EXPECT_FALSE(f.isValid());
+    EXPECT_FALSE(interfaceptr<fieldaccess>(empty).isValid());
     EXPECT_EQ(obj->mutableQueries, 1u);
     u.reset();
     EXPECT_EQ(host.references(), 0u);
@@ -257,26 +254,6 @@ TEST(InterfacePointer, CopyMoveAssignKeepCountsRight) {
     EXPECT_EQ(host.overReleases(), 0u);
     EXPECT_EQ(a->destructions(), 1u);
     EXPECT_EQ(b->destructions(), 1u);
-}
-
-TEST(InterfacePointer, ConstPointer) {
-    testhost::tracker host;
-    auto* obj = host.create<queryCounter>();
-    {
-        const_interfaceptr<fieldaccess> c(static_cast<const unknown*>(obj->identity()));
-        ASSERT_TRUE(c.isValid());
-        EXPECT_EQ(obj->constQueries, 1u);
-        const_interfaceptr<fieldaccess> c2 = c;
-        EXPECT_EQ(obj->refCount(), 2u);
-        const_interfaceptr<forwardIterator> none(static_cast<const unknown*>(obj->identity()));
-        EXPECT_FALSE(none.isValid());
-        unknownptr u(static_cast<const unknown*>(obj->identity()));
-        const_interfaceptr<fieldaccess> c3(u);
-        EXPECT_TRUE(c3.isValid());
-        EXPECT_EQ(obj->refCount(), 4u);
-    }
-    EXPECT_EQ(host.references(), 0u);
-    EXPECT_EQ(host.overReleases(), 0u);
 }
 
 TEST(ObjectReferenceValue, CopiesAndDestructionCount) {
