@@ -627,18 +627,7 @@ TEST_F(FilesTest, KeyValueLines) {
     EXPECT_EQ(readAll(zt::file(str(mDir / "empty.ini"))), "[]\nagain:");
 }
 
-TEST_F(FilesTest, KeyValueEncodings) {
-    // UTF-8 with and without byte-order mark, UTF-16 with one, and Windows-1252.
-    writeBytes(mDir / "utf8.ini", "\xEF\xBB\xBF[S]\nk=Gr\xC3\xBC\xC3\x9F" "e\n");
-    writeBytes(mDir / "plain.ini", "[S]\nk=Gr\xC3\xBC\xC3\x9F" "e\n");
-    writeBytes(mDir / "ansi.ini", "[S]\nk=Gr\xFC\xDF" "e \x80\n");
-    writeBytes(mDir / "utf16.ini", std::string("\xFF\xFE[\0S\0]\0\n\0k\0=\0\xFC\0", 16));
-    const std::string expected = "[]\n[S]k=Grüße;\nagain:";
-    EXPECT_EQ(readAll(zt::file(str(mDir / "utf8.ini"))), expected);
-    EXPECT_EQ(readAll(zt::file(str(mDir / "plain.ini"))), expected);
-    EXPECT_EQ(readAll(zt::file(str(mDir / "ansi.ini"))), "[]\n[S]k=Grüße €;\nagain:");
-    EXPECT_EQ(readAll(zt::file(str(mDir / "utf16.ini"))), "[]\n[S]k=ü;\nagain:");
-}
+// The encodings of key/value files: tests/scripts/file/appendini.ztscr.
 
 TEST(ConfigSet, ModesAndCase) {
     zt::configSet s;
