@@ -20,7 +20,7 @@ bool read(const char16_t* text, T& out) {
     return genericValue::of(zt::string(text)).get(out);
 }
 
-TEST(Values, SetKeepsTheHeldType) {
+TEST(Values, SetKeepsTheHeldTypeAndGetConverts) {
     genericValue empty;
     ASSERT_TRUE(empty.set(5));
     EXPECT_TRUE(empty.is<int>());
@@ -33,9 +33,8 @@ TEST(Values, SetKeepsTheHeldType) {
     genericValue number = genericValue::of(1.5);
     EXPECT_FALSE(number.set(zt::string(u"not a number")));
     EXPECT_EQ(*number.constPtrTo<double>(), 1.5);
-}
 
-TEST(Values, GetConvertsOrFails) {
+    // get converts or fails.
     int n = 0;
     EXPECT_TRUE(genericValue::of(zt::string(u"12")).get(n));
     EXPECT_EQ(n, 12);
