@@ -34,10 +34,9 @@ TEST(MathColor, ValueIsBlueGreenRed) {
     EXPECT_EQ(c.red(), 0x12);
     EXPECT_EQ(c.green(), 0x34);
     EXPECT_EQ(c.blue(), 0x56);
-}
 
-TEST(MathColor, FromValueIgnoresTopByte) {
-    zt::rgbColor c;
+    // The top byte of a value is ignored.
+    c = zt::rgbColor();
     c.setColorValue(0xAB563412u);
     EXPECT_EQ(c, zt::rgbColor(0x12, 0x34, 0x56));
     EXPECT_EQ(c.colorValue(), 0x563412u);
