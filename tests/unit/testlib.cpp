@@ -40,14 +40,10 @@ struct valueStatement : scriptbasestatement {
             result = v;
         } else if (keyword == u"tsig") {
             context.setScriptSignal(name, genericValue());
-        } else if (keyword == u"tglobal") {
-            context.setGlobalContextVariable(name, v);
         } else if (keyword == u"tcount") {
             ++executions;
         } else if (keyword == u"thost") {
             if (hostHook) hostHook(context, v);
-        } else if (keyword == u"getvar") {
-            result = context.variable(name);
         }
     }
 };
@@ -61,7 +57,7 @@ statement* dispatch(const zt::string& keyword, const std::vector<zt::string>& ty
         c->args = params;
         return c;
     }
-    static const std::vector<zt::string> named{u"tset", u"tsig", u"tglobal", u"getvar"};
+    static const std::vector<zt::string> named{u"tset", u"tsig"};
     static const std::vector<zt::string> valued{u"tret", u"techo", u"tfail", u"tthrow", u"tcount", u"thost"};
     bool isNamed = std::find(named.begin(), named.end(), keyword) != named.end();
     bool isValued = std::find(valued.begin(), valued.end(), keyword) != valued.end();

@@ -6,10 +6,8 @@
 //   tthrow(text)           throws the text as a zt::string
 //   tset(name, value)      sets a variable, creating it in the current block when needed
 //   tsig(name)             sets the script signal name
-//   tglobal(name, value)   sets a global context variable
 //   tcount()               counts executions (testlib::executions)
 //   thost(value)           calls testlib::hostHook: the host acting while the script runs
-//   getvar(name)           reads a variable (only used until a real variables library answers)
 #pragma once
 
 #include <ztscript.h>
