@@ -77,13 +77,6 @@ TEST(TestComment, DescribeCallShowsTheArguments) {
 
 using toolResult = testlib::programRun;
 
-std::string readAll(const std::string& path) {
-    std::ifstream in(testlib::pathOf(path), std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 // One run of the tool: its arguments and what it must give.
 struct toolCase {
     std::vector<std::string> args;
@@ -258,7 +251,7 @@ TEST_F(Tool, ScrambleRoundTrip) {
     dir.write("s.ztscr", kScript);
     toolResult r = run({"scramble", "s.ztscr", "t.ztsscr"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    const std::string scrambled = readAll(dir.path + "t.ztsscr");
+    const std::string scrambled = testlib::readFile(testlib::pathOf(dir.path + "t.ztsscr"));
     EXPECT_EQ(scrambled.size(), std::string(kScript).size());
     EXPECT_NE(scrambled, kScript);
 
@@ -268,7 +261,7 @@ TEST_F(Tool, ScrambleRoundTrip) {
     EXPECT_EQ(run({"check", "t.ztsscr"}).exitCode, 0);
 
     ASSERT_EQ(run({"unscramble", "t.ztsscr", "back.txt"}).exitCode, 0);
-    EXPECT_EQ(readAll(dir.path + "back.txt"), kScript);
+    EXPECT_EQ(testlib::readFile(testlib::pathOf(dir.path + "back.txt")), kScript);
     EXPECT_EQ(run({"scramble", "absent.ztscr", "x.ztsscr"}).exitCode, 1);
 }
 

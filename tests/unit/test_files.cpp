@@ -40,10 +40,6 @@ void writeBytes(const fs::path& p, const std::string& bytes) {
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
-std::string readBytes(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 // Each test gets its own folder; the current folder is restored afterwards.
 class FilesTest : public ::testing::Test {
@@ -136,7 +132,7 @@ TEST_F(FilesTest, ResolvesNamesWithoutRegardToCase) {
 TEST_F(FilesTest, NamesDifferingOnlyInCasePickTheSmallest) {
     writeBytes(mDir / "dup.TXT", "1");
     writeBytes(mDir / "DUP.txt", "2");
-    if (readBytes(mDir / "dup.TXT") != "1") GTEST_SKIP() << "the file system ignores case";
+    if (testlib::readFile(mDir / "dup.TXT") != "1") GTEST_SKIP() << "the file system ignores case";
     zt::string resolved;
     ASSERT_TRUE(zt::fsEntryName::resolveNoCase(str(mDir) + u"/Dup.Txt", resolved));
     EXPECT_EQ(resolved, str(mDir / "DUP.txt"));
@@ -175,13 +171,13 @@ TEST_F(FilesTest, CopyAndRemove) {
     const zt::string target = str(mDir) + u"/Copy.bin";
 
     ASSERT_TRUE(source.copyTo(target, false));
-    EXPECT_EQ(readBytes(mDir / "Copy.bin"), std::string("a\0b", 3));
+    EXPECT_EQ(testlib::readFile(mDir / "Copy.bin"), std::string("a\0b", 3));
     // The target exists (in another case): no overwrite unless asked.
     writeBytes(mDir / "Order.ZTSCR", "new");
     EXPECT_FALSE(source.copyTo(str(mDir) + u"/COPY.BIN", false));
-    EXPECT_EQ(readBytes(mDir / "Copy.bin"), std::string("a\0b", 3));
+    EXPECT_EQ(testlib::readFile(mDir / "Copy.bin"), std::string("a\0b", 3));
     ASSERT_TRUE(source.copyTo(str(mDir) + u"/COPY.BIN", true));
-    EXPECT_EQ(readBytes(mDir / "Copy.bin"), "new");
+    EXPECT_EQ(testlib::readFile(mDir / "Copy.bin"), "new");
     EXPECT_FALSE(fs::exists(mDir / "COPY.BIN") && !fs::equivalent(mDir / "COPY.BIN", mDir / "Copy.bin"));
 
     EXPECT_FALSE(zt::file(str(mDir) + u"/missing").copyTo(target, true));
@@ -315,7 +311,7 @@ TEST_F(FilesTest, BufferReadsAndWritesFiles) {
     zt::binaryBuffer b;
     b.bytes() = {0, 'z', 0xFF, 0, 0x80};
     ASSERT_TRUE(b.writeToFile(zt::file(str(mDir) + u"/Data.bin")));
-    EXPECT_EQ(readBytes(mDir / "Data.bin"), std::string("\0z\xFF\0\x80", 5));
+    EXPECT_EQ(testlib::readFile(mDir / "Data.bin"), std::string("\0z\xFF\0\x80", 5));
 
     zt::binaryBuffer r;
     ASSERT_TRUE(r.readFromFile(zt::file(str(mDir) + u"\\DATA.BIN")));
@@ -325,7 +321,7 @@ TEST_F(FilesTest, BufferReadsAndWritesFiles) {
     zt::binaryBuffer shorter;
     shorter.bytes() = {'q'};
     ASSERT_TRUE(shorter.writeToFile(zt::file(str(mDir) + u"/data.BIN")));
-    EXPECT_EQ(readBytes(mDir / "Data.bin"), "q");
+    EXPECT_EQ(testlib::readFile(mDir / "Data.bin"), "q");
 
     writeBytes(mDir / "Empty.txt", "");
     zt::binaryBuffer e;
@@ -542,11 +538,11 @@ TEST_F(FilesTest, CopyReplacesUnlessAskedNotTo) {
     writeBytes(mDir / "Dst.txt", "old");
     const zt::file source(str(mDir / "src.txt"));
     EXPECT_FALSE(source.copy(str(mDir) + u"/dst.TXT", true));
-    EXPECT_EQ(readBytes(mDir / "Dst.txt"), "old");
+    EXPECT_EQ(testlib::readFile(mDir / "Dst.txt"), "old");
     EXPECT_TRUE(source.copy(str(mDir) + u"/dst.TXT", false));
-    EXPECT_EQ(readBytes(mDir / "Dst.txt"), "new");
+    EXPECT_EQ(testlib::readFile(mDir / "Dst.txt"), "new");
     EXPECT_FALSE(source.copy(str(mDir / "src.txt"), false)); // onto itself
-    EXPECT_EQ(readBytes(mDir / "src.txt"), "new");
+    EXPECT_EQ(testlib::readFile(mDir / "src.txt"), "new");
 }
 
 TEST_F(FilesTest, AppendOpensWithoutRegardToCase) {
@@ -555,7 +551,7 @@ TEST_F(FilesTest, AppendOpensWithoutRegardToCase) {
     ASSERT_NE(f, nullptr);
     std::fputs("two\n", f);
     std::fclose(f);
-    EXPECT_EQ(readBytes(mDir / "Log.txt"), "one\ntwo\n");
+    EXPECT_EQ(testlib::readFile(mDir / "Log.txt"), "one\ntwo\n");
 
     f = zt::_wfopen((str(mDir) + u"/new.txt").c_str(), u"at");
     ASSERT_NE(f, nullptr);
@@ -728,5 +724,5 @@ TEST_F(FilesTest, AppendedLinesAreUtf8WithOneLineFeed) {
     runStatement(call + u"\"Grüße €\")", context);
     runStatement(call + u"\"\")", context);
     runStatement(u"file_appendtextline(\"" + str(mDir) + u"/LOG.TXT\", \"a b\")", context);
-    EXPECT_EQ(readBytes(mDir / "Log.txt"), "Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC\n\na b\n");
+    EXPECT_EQ(testlib::readFile(mDir / "Log.txt"), "Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC\n\na b\n");
 }

@@ -70,6 +70,9 @@ zt::genericValue callFunction(const std::string& folder, const std::string& file
 // A file-system path from UTF-8 text (Windows reads narrow paths in its ANSI code page).
 std::filesystem::path pathOf(const std::string& utf8);
 
+// The bytes of a file ("" when it cannot be read).
+std::string readFile(const std::filesystem::path& path);
+
 // A name written with "/" between folders, in the platform's form ("\" on Windows).
 std::string native(std::string name);
 

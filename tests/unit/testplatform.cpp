@@ -27,14 +27,14 @@ namespace testlib {
 
 namespace fs = std::filesystem;
 
-namespace {
-
-std::string readAll(const fs::path& path) {
+std::string readFile(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     std::stringstream s;
     s << in.rdbuf();
     return s.str();
 }
+
+namespace {
 
 #if defined(_WIN32)
 // One argument as the C runtime's command-line splitting reads it back.
@@ -125,8 +125,8 @@ programRun runProgram(const std::string& program, const std::vector<std::string>
     const fs::path out = pathOf(capture.path + "out"), err = pathOf(capture.path + "err");
     programRun r;
     r.exitCode = spawnAndWait(program, args, folder, out, err);
-    r.out = readAll(out);
-    r.err = readAll(err);
+    r.out = readFile(out);
+    r.err = readFile(err);
     return r;
 }
 
