@@ -35,10 +35,6 @@ zt::string slashes(zt::string s) {
     return s;
 }
 
-void writeBytes(const fs::path& p, const std::string& bytes) {
-    std::ofstream out(p, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
 
 
 // Each test gets its own folder; the current folder is restored afterwards.
@@ -97,9 +93,8 @@ TEST(FsEntryName, IsAbsolute) {
 // Case-insensitive lookups
 
 TEST_F(FilesTest, ResolvesNamesWithoutRegardToCase) {
-    writeBytes(mDir / "Order.ZTSCR", "x");
-    fs::create_directories(mDir / "Sub");
-    writeBytes(mDir / "Sub" / "File.txt", "y");
+    mTemp.write("Order.ZTSCR", "x");
+    mTemp.write("Sub/File.txt", "y");
     const zt::string dir = str(mDir), order = str(mDir / "Order.ZTSCR"), file = slashes(str(mDir / "Sub" / "File.txt"));
     // A folder above the test folder written in the wrong case.
     zt::string upperLeaf = str(mDir.filename());
@@ -130,8 +125,8 @@ TEST_F(FilesTest, ResolvesNamesWithoutRegardToCase) {
 }
 
 TEST_F(FilesTest, NamesDifferingOnlyInCasePickTheSmallest) {
-    writeBytes(mDir / "dup.TXT", "1");
-    writeBytes(mDir / "DUP.txt", "2");
+    mTemp.write("dup.TXT", "1");
+    mTemp.write("DUP.txt", "2");
     if (testlib::readFile(mDir / "dup.TXT") != "1") GTEST_SKIP() << "the file system ignores case";
     zt::string resolved;
     ASSERT_TRUE(zt::fsEntryName::resolveNoCase(str(mDir) + u"/Dup.Txt", resolved));
@@ -139,7 +134,7 @@ TEST_F(FilesTest, NamesDifferingOnlyInCasePickTheSmallest) {
 }
 
 TEST_F(FilesTest, ExistsTakesTheNameOnDisk) {
-    writeBytes(mDir / "Order.ZTSCR", "x");
+    mTemp.write("Order.ZTSCR", "x");
     fs::create_directories(mDir / "Sub");
 
     zt::fsEntry entry(str(mDir) + u"/ORDER.ztscr");
@@ -166,14 +161,14 @@ TEST_F(FilesTest, ExistsTakesTheNameOnDisk) {
 }
 
 TEST_F(FilesTest, CopyAndRemove) {
-    writeBytes(mDir / "Order.ZTSCR", std::string("a\0b", 3));
+    mTemp.write("Order.ZTSCR", std::string("a\0b", 3));
     const zt::file source(str(mDir) + u"/order.ztscr");
     const zt::string target = str(mDir) + u"/Copy.bin";
 
     ASSERT_TRUE(source.copyTo(target, false));
     EXPECT_EQ(testlib::readFile(mDir / "Copy.bin"), std::string("a\0b", 3));
     // The target exists (in another case): no overwrite unless asked.
-    writeBytes(mDir / "Order.ZTSCR", "new");
+    mTemp.write("Order.ZTSCR", "new");
     EXPECT_FALSE(source.copyTo(str(mDir) + u"/COPY.BIN", false));
     EXPECT_EQ(testlib::readFile(mDir / "Copy.bin"), std::string("a\0b", 3));
     ASSERT_TRUE(source.copyTo(str(mDir) + u"/COPY.BIN", true));
@@ -204,7 +199,7 @@ TEST_F(FilesTest, CurrentDirectory) {
 
 TEST_F(FilesTest, ModificationTimeFollowsTheFile) {
     const fs::path p = mDir / "Stamp.txt";
-    writeBytes(p, "x");
+    mTemp.write("Stamp.txt", "x");
     zt::fsEntry entry(str(mDir) + u"/stamp.TXT");
     const std::int64_t before = entry.lastModificationTime();
     EXPECT_NE(before, 0);
@@ -229,7 +224,7 @@ TEST_F(FilesTest, ModificationTimeIsLocalTime) {
     tzset();
 
     const fs::path p = mDir / "Stamp.txt";
-    writeBytes(p, "x");
+    mTemp.write("Stamp.txt", "x");
     using namespace std::chrono;
     const sys_time<milliseconds> utc = sys_days{2024y / March / 1} + 12h + 345ms;
     fs::last_write_time(p, file_clock::from_sys(utc));
@@ -323,7 +318,7 @@ TEST_F(FilesTest, BufferReadsAndWritesFiles) {
     ASSERT_TRUE(shorter.writeToFile(zt::file(str(mDir) + u"/data.BIN")));
     EXPECT_EQ(testlib::readFile(mDir / "Data.bin"), "q");
 
-    writeBytes(mDir / "Empty.txt", "");
+    mTemp.write("Empty.txt", "");
     zt::binaryBuffer e;
     e.bytes() = {9, 9};
     EXPECT_TRUE(e.readFromFile(zt::file(str(mDir) + u"/empty.txt")));
@@ -497,12 +492,11 @@ TEST(FileIterator, Wildcards) {
 }
 
 TEST_F(FilesTest, ListsFilesWithFiltersAndMask) {
-    writeBytes(mDir / "b.TXT", "");
-    writeBytes(mDir / "a.txt", "");
-    writeBytes(mDir / "C.ini", "");
-    writeBytes(mDir / ".hidden.txt", "");
-    fs::create_directories(mDir / "folder.txt");
-    writeBytes(mDir / "folder.txt" / "inner.txt", "");
+    mTemp.write("b.TXT", "");
+    mTemp.write("a.txt", "");
+    mTemp.write("C.ini", "");
+    mTemp.write(".hidden.txt", "");
+    mTemp.write("folder.txt/inner.txt", "");
 
     auto names = [&](const zt::string& folder, const zt::string& filter, unsigned mask) {
         std::vector<std::string> out;
@@ -534,8 +528,8 @@ TEST_F(FilesTest, ListsFilesWithFiltersAndMask) {
 // Copying and appending
 
 TEST_F(FilesTest, CopyReplacesUnlessAskedNotTo) {
-    writeBytes(mDir / "src.txt", "new");
-    writeBytes(mDir / "Dst.txt", "old");
+    mTemp.write("src.txt", "new");
+    mTemp.write("Dst.txt", "old");
     const zt::file source(str(mDir / "src.txt"));
     EXPECT_FALSE(source.copy(str(mDir) + u"/dst.TXT", true));
     EXPECT_EQ(testlib::readFile(mDir / "Dst.txt"), "old");
@@ -546,7 +540,7 @@ TEST_F(FilesTest, CopyReplacesUnlessAskedNotTo) {
 }
 
 TEST_F(FilesTest, AppendOpensWithoutRegardToCase) {
-    writeBytes(mDir / "Log.txt", "one\n");
+    mTemp.write("Log.txt", "one\n");
     std::FILE* f = zt::_wfopen((str(mDir) + u"/LOG.TXT").c_str(), u"at");
     ASSERT_NE(f, nullptr);
     std::fputs("two\n", f);
@@ -593,7 +587,7 @@ std::string readAll(const zt::file& f, const zt::string& quotes = u"") {
 } // namespace
 
 TEST_F(FilesTest, KeyValueLines) {
-    writeBytes(mDir / "a.ini", "top = 1\r\n"
+    mTemp.write("a.ini", "top = 1\r\n"
                                "; comment = no\r\n"
                                "  [ Main ]  trailing\r\n"
                                "Key=Value = with = signs\n"
@@ -618,7 +612,7 @@ TEST_F(FilesTest, KeyValueLines) {
               "again:top=1;");
 
     EXPECT_EQ(readAll(zt::file(str(mDir / "missing.ini"))), "<unreadable>");
-    writeBytes(mDir / "empty.ini", "");
+    mTemp.write("empty.ini", "");
     EXPECT_EQ(readAll(zt::file(str(mDir / "empty.ini"))), "[]\nagain:");
 }
 
