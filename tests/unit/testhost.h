@@ -20,12 +20,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <set>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -132,16 +134,9 @@ public:
     }
 
     // The object's identity: its unknown pointer.
-    unknown* identity() { return static_cast<firstInterface<I...>*>(this); }
+    unknown* identity() { return static_cast<std::tuple_element_t<0, std::tuple<I...>>*>(this); }
 
 private:
-    template <class F, class...>
-    struct firstOf {
-        using type = F;
-    };
-    template <class... T>
-    using firstInterface = typename firstOf<T...>::type;
-
     template <class T>
     bool match(std::u16string_view wanted, unknown*& out) {
         if (wanted != zt::intrface::interfaceName<T>()) return false;
@@ -211,13 +206,9 @@ public:
 
     int queryInterface(const char16_t* name, unknown*& out) override {
         const std::u16string_view wanted = name ? name : u"";
-        for (const auto& w : withheld) {
-            if (w == wanted) {
-                out = nullptr;
-                return 0;
-            }
-        }
-        return hostObject::queryInterface(name, out);
+        if (std::find(withheld.begin(), withheld.end(), wanted) == withheld.end()) return hostObject::queryInterface(name, out);
+        out = nullptr;
+        return 0;
     }
     using hostObject::queryInterface;
 
