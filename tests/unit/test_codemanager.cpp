@@ -508,12 +508,11 @@ TEST_F(CodeManager, ConcurrentCallsWhileTheContentChanges) {
     std::thread writer([&] {
         int n = 0;
         while (!stop) {
-            ++n;
-            dir.write("cm_versions.tmp", version(n));
+            dir.write("cm_versions.tmp", version(n + 1));
             std::error_code ec;
             fs::rename(dir.path + "cm_versions.tmp", dir.path + "cm_versions.ztscr", ec);
-            if (ec) continue;
-            written = n;
+            if (ec) continue; // the file is open for reading (Windows): the same version again
+            written = ++n;
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
     });
