@@ -108,6 +108,12 @@ zt::genericValue run(const zt::string& text, codecontext& context) {
     return result;
 }
 
+std::string shown(const zt::genericValue& value) {
+    zt::string text;
+    valueToDisplayText(value, text);
+    return scriptTypeNameOf(value).toUtf8() + ": " + text.toUtf8();
+}
+
 std::string runError(const zt::string& text, codecontext& context) {
     try {
         run(text, context);

@@ -59,6 +59,9 @@ void runInto(const zt::string& text, codecontext& context, zt::genericValue& res
 // Parses text, which must give a statement, runs it in context and returns its result.
 zt::genericValue run(const zt::string& text, codecontext& context);
 
+// The type name and text of a value, as "int: 5" ("void: " for no value).
+std::string shown(const zt::genericValue& value);
+
 // The messages of the error that running text in context raises, one per line; "" when it runs
 // through.
 std::string runError(const zt::string& text, codecontext& context);
