@@ -80,17 +80,12 @@ TEST_F(Flow, SignalsOfADerivedContextEndBlocksAndLoops) {
         }
     } own;
     own.stopAfter = 0;
-    clonePtr<statement> block(parse(u"{thost(\"a\"); thost(\"b\")}"));
-    ASSERT_TRUE(block);
-    zt::genericValue result;
-    block->exec(own, result);
+    testlib::run(u"{thost(\"a\"); thost(\"b\")}", own);
     EXPECT_EQ(log(), "a");
     gLog.clear();
     own.asked = 0;
     own.createVariable(scString(u"i"), zt::genericValue::of(0));
-    clonePtr<statement> loop(parse(u"while(issmaller<int>(i, \"3\"), {thost(i); setvar(i, add<int>(i, \"1\"))})"));
-    ASSERT_TRUE(loop);
-    loop->exec(own, result);
+    testlib::run(u"while(issmaller<int>(i, \"3\"), {thost(i); setvar(i, add<int>(i, \"1\"))})", own);
     EXPECT_EQ(log(), "0");
 }
 
@@ -104,16 +99,12 @@ TEST_F(Flow, BreakParsesWhereTheCallersFlagsAllowIt) {
 }
 
 TEST_F(Flow, LoopResultIsTheReturnedValue) {
-    clonePtr<statement> loop(parse(u"while(\"1\", return(\"7\"))"));
-    zt::genericValue r;
-    loop->exec(context, r);
-    EXPECT_EQ(text(r), "7");
+    EXPECT_EQ(text(run(u"while(\"1\", return(\"7\"))")), "7");
     context.deleteParameter(scriptcontext::returnparam());
     // A return without value leaves an empty return value.
-    clonePtr<statement> empty(parse(u"while(\"1\", return())"));
-    zt::genericValue r2 = zt::genericValue::of(zt::string(u"old"));
-    empty->exec(context, r2);
-    EXPECT_TRUE(r2.isEmpty());
+    zt::genericValue r = zt::genericValue::of(zt::string(u"old"));
+    testlib::runInto(u"while(\"1\", return())", context, r);
+    EXPECT_TRUE(r.isEmpty());
     ASSERT_NE(context.parameterAddress(scriptcontext::returnparam()), nullptr);
     EXPECT_TRUE(context.parameterAddress(scriptcontext::returnparam())->isEmpty());
 }
@@ -266,12 +257,10 @@ TEST_F(Flow, MessageBox) {
     }
 
     // The result replaces whatever the result held.
-    clonePtr<statement> st(parse(u"messagebox(\"t\")"));
     zt::genericValue typed = zt::genericValue::of(5);
     answer = zt::IDOK;
-    st->exec(context, typed);
-    EXPECT_EQ(text(typed), "ok");
-    EXPECT_TRUE(typed.is<zt::string>());
+    testlib::runInto(u"messagebox(\"t\")", context, typed);
+    EXPECT_EQ(testlib::shown(typed), "string: ok");
 
     EXPECT_NE(runError(u"messagebox(treatasfunction())").find("(Error retrieving messagebox-Message)"), std::string::npos);
 
@@ -319,10 +308,8 @@ TEST_F(FlowCalls, MissingScriptBasePathFailsAfterTheArguments) {
 // A library call parses, and running it leaves the result alone.
 TEST_F(FlowCalls, LibraryCallLeavesTheResultAlone) {
     context.setGlobalContextVariable(scriptcontext::scriptbasepath(), zt::genericValue::of(zt::string::fromUtf8(folder.path)));
-    clonePtr<statement> dll(parse(u"callfunction(dll$lib$entry)"));
-    ASSERT_TRUE(dll);
     zt::genericValue r = zt::genericValue::of(zt::string(u"kept"));
-    dll->exec(context, r);
+    testlib::runInto(u"callfunction(dll$lib$entry)", context, r);
     EXPECT_EQ(text(r), "kept");
 }
 

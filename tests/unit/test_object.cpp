@@ -269,10 +269,7 @@ TEST_F(ObjectStatements, TransientDataErrors) {
 
 TEST_F(ObjectStatements, PropertySwitches) {
     zt::genericValue untouched = zt::genericValue::of(42);
-    auto runKeeping = [&](const zt::string& text) {
-        clonePtr<statement> st(statementParser::instance()->createStatementFrom(text, 0));
-        st->exec(context, untouched);
-    };
+    auto runKeeping = [&](const zt::string& text) { testlib::runInto(text, context, untouched); };
     runKeeping(u"obj_setenabled(rec, \"f\")");
     runKeeping(u"obj_setenabled(rec, \"f\", \"false\")");
     runKeeping(u"obj_setenabled(rec, \"f\", \"no idea\")"); // not a bool: the default applies
