@@ -273,14 +273,12 @@ TEST_F(DateStatements, StaticDatesKeepATypedResult) {
     EXPECT_EQ(shown(u"today()"), "date: " + date::today().toString().toUtf8());
     EXPECT_EQ(*run(u"tarvineinidate()").constPtrTo<date>(), date(1900, 1, 1));
 
-    clonePtr<statement> st(statement::createFrom(u"tarvineIniDate()", 0));
-    ASSERT_TRUE(st);
     genericValue text = genericValue::of(zt::string(u"old"));
-    st->exec(context, text);
+    testlib::runInto(u"tarvineIniDate()", context, text);
     EXPECT_EQ(testlib::shown(text), "string: 1900-01-01");
 
     genericValue number = genericValue::of(5);
-    EXPECT_THROW(st->exec(context, number), scriptExecException);
+    EXPECT_THROW(testlib::runInto(u"tarvineIniDate()", context, number), scriptExecException);
     EXPECT_EQ(*number.constPtrTo<int>(), 5);
 }
 

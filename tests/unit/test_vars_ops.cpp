@@ -17,9 +17,6 @@ class ScriptTest : public ::testing::Test {
 protected:
     static genericValue run(const zt::string& text, codecontext& ctx) { return testlib::run(text, ctx); }
     genericValue run(const zt::string& text) { return run(text, mCtx); }
-    static void runInto(const zt::string& text, codecontext& ctx, genericValue& result) {
-        testlib::runInto(text, ctx, result);
-    }
 
     static scString key(const char16_t* s) { return scString(zt::string(s)); }
     template <class T>
@@ -70,7 +67,7 @@ TEST_F(Variables, GetReportsMissingNamesByScope) {
 TEST_F(Variables, GetReplacesTheResultAndIgnoresExtraArguments) {
     run(u"createvar(x, \"text\")");
     genericValue result = genericValue::of(42);
-    runInto(u"getvar(x, 1, 2)", mCtx, result);
+    testlib::runInto(u"getvar(x, 1, 2)", mCtx, result);
     EXPECT_EQ(testlib::shown(result), "string: text");
 
     // getparameter reads the parameter even when a local hides it from getvar
@@ -109,13 +106,13 @@ TEST_F(Variables, PointersDesignateTheStoredValue) {
     // A result that holds a pointer takes the new one.
     genericValue other;
     genericValue result = genericValue::of(&other);
-    runInto(u"getvarptr<int>(x)", mCtx, result);
+    testlib::runInto(u"getvarptr<int>(x)", mCtx, result);
     EXPECT_EQ(as<genericValue*>(result), mCtx.variableAddress(key(u"x")));
 
     // an int cannot take a pointer: the statement fails without a detail text
     genericValue number = genericValue::of(5);
     try {
-        runInto(u"getvarptr<int>(x)", mCtx, number);
+        testlib::runInto(u"getvarptr<int>(x)", mCtx, number);
         FAIL();
     } catch (const scriptExecException& e) {
         EXPECT_EQ(testlib::chainText(e), "Error executing script \"getvarptr<int>(x)\"");
@@ -187,17 +184,17 @@ TEST_F(Operators, HostObjectsCompareByIdentity) {
 
 TEST_F(Operators, ResultKeepsItsTypeExceptForLogic) {
     genericValue r = genericValue::of(zt::string(u"old"));
-    runInto(u"add<int>(\"2\", \"3\")", mCtx, r);
+    testlib::runInto(u"add<int>(\"2\", \"3\")", mCtx, r);
     EXPECT_EQ(testlib::shown(r), "string: 5");
 
     genericValue d = genericValue::of(0.0);
-    runInto(u"isequal<int>(\"2\", \"2\")", mCtx, d);
+    testlib::runInto(u"isequal<int>(\"2\", \"2\")", mCtx, d);
     EXPECT_EQ(testlib::shown(d), "double: 1");
 
     // a sum that does not fit the held type fails without detail
     genericValue small = genericValue::of(short(0));
     try {
-        runInto(u"add<int>(\"40000\", \"1\")", mCtx, small);
+        testlib::runInto(u"add<int>(\"40000\", \"1\")", mCtx, small);
         FAIL();
     } catch (const scriptExecException& e) {
         EXPECT_EQ(testlib::chainText(e), "Error executing script \"add<int>(\"40000\", \"1\")\"");
@@ -205,7 +202,7 @@ TEST_F(Operators, ResultKeepsItsTypeExceptForLogic) {
 
     for (const char16_t* text : {u"and(\"true\", \"false\")", u"or(\"true\", \"false\")"}) {
         genericValue s = genericValue::of(zt::string(u"old"));
-        runInto(text, mCtx, s);
+        testlib::runInto(text, mCtx, s);
         EXPECT_TRUE(s.is<bool>()) << zt::string(text).toUtf8();
     }
 }
