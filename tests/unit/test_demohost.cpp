@@ -12,7 +12,6 @@
 #endif
 
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 
 
@@ -57,6 +56,8 @@ const json kOrder = json::parse(R"({
   "items": [{"sku": "a", "quantity": 2}, {"sku": "b", "quantity": 5}]
 })");
 
+std::string readFile(const std::string& path) { return testlib::readFile(testlib::pathOf(path)); }
+
 // The objects of a collection, walked as for_each walks it.
 std::vector<unknownptr> walk(unknown* collection) {
     auto it = as<zt::intrface::forwardIterator>(collection);
@@ -80,111 +81,6 @@ std::string fieldText(unknown* object, const char16_t* name) {
 
 // ---------------------------------------------------------------------------------------------
 // Mapping
-
-TEST(DemoHost, ScalarMembersAreFieldsOfTheirKind) {
-    demoHost host;
-    const zt::genericValue order = host.fromJson(kOrder);
-    auto fields = as<zt::intrface::fieldaccess>(order);
-    ASSERT_TRUE(fields);
-
-    zt::genericValue v;
-    ASSERT_TRUE(fields->getField(zt::string(u"number"), v));
-    EXPECT_TRUE(v.is<zt::string>());
-    EXPECT_EQ(textOf(v), "A-17");
-    ASSERT_TRUE(fields->getField(zt::string(u"count"), v));
-    EXPECT_TRUE(v.is<int>());
-    ASSERT_TRUE(fields->getField(zt::string(u"negative"), v));
-    EXPECT_EQ(*v.constPtrTo<int>(), -4);
-    // Too large for an int: a double.
-    ASSERT_TRUE(fields->getField(zt::string(u"big"), v));
-    ASSERT_TRUE(v.is<double>());
-    EXPECT_EQ(*v.constPtrTo<double>(), 12345678901.0);
-    ASSERT_TRUE(fields->getField(zt::string(u"price"), v));
-    EXPECT_TRUE(v.is<double>());
-    ASSERT_TRUE(fields->getField(zt::string(u"paid"), v));
-    EXPECT_TRUE(v.is<bool>() && *v.constPtrTo<bool>());
-    ASSERT_TRUE(fields->getField(zt::string(u"open"), v));
-    EXPECT_TRUE(v.is<bool>() && !*v.constPtrTo<bool>());
-    // null: a field without a value.
-    EXPECT_TRUE(fields->hasField(zt::string(u"note")));
-    v = zt::genericValue::of(1);
-    ASSERT_TRUE(fields->getField(zt::string(u"note"), v));
-    EXPECT_TRUE(v.isEmpty());
-    // Relations are no fields; a missing field clears the value.
-    EXPECT_FALSE(fields->hasField(zt::string(u"customer")));
-    EXPECT_FALSE(fields->hasField(zt::string(u"items")));
-    EXPECT_FALSE(fields->hasField(zt::string(u"Number"))); // names are case-sensitive
-    v = zt::genericValue::of(1);
-    EXPECT_FALSE(fields->getField(zt::string(u"missing"), v));
-    EXPECT_TRUE(v.isEmpty());
-}
-
-TEST(DemoHost, ArraysOfValuesAreArrayFields) {
-    demoHost host;
-    const zt::genericValue order = host.fromJson(kOrder);
-    auto arrays = as<zt::intrface::arrayfieldaccess>(order);
-    ASSERT_TRUE(arrays);
-    valueArray tags;
-    ASSERT_TRUE(arrays->getArrayField(zt::string(u"tags"), tags));
-    ASSERT_EQ(tags.size(), 5u);
-    EXPECT_TRUE(tags[0].is<zt::string>());
-    EXPECT_TRUE(tags[1].is<int>());
-    EXPECT_TRUE(tags[2].is<double>());
-    EXPECT_TRUE(tags[3].is<bool>());
-    EXPECT_TRUE(tags[4].isEmpty());
-    EXPECT_TRUE(as<zt::intrface::fieldaccess>(order)->hasField(zt::string(u"tags")));
-    valueArray none{zt::genericValue::of(1)};
-    ASSERT_TRUE(arrays->getArrayField(zt::string(u"none"), none));
-    EXPECT_TRUE(none.empty());
-    // Scalars and relations have no array form.
-    EXPECT_FALSE(arrays->getArrayField(zt::string(u"count"), none));
-    EXPECT_FALSE(arrays->getArrayField(zt::string(u"items"), none));
-}
-
-TEST(DemoHost, ObjectsAreRelationsAndArraysOfObjectsCollections) {
-    demoHost host;
-    const zt::genericValue order = host.fromJson(kOrder);
-    auto relations = as<zt::intrface::relationaccess>(order);
-    ASSERT_TRUE(relations);
-    EXPECT_TRUE(relations->hasRelation(zt::string(u"customer")));
-    EXPECT_TRUE(relations->hasRelation(zt::string(u"items")));
-    EXPECT_TRUE(relations->hasRelation(zt::string(u"none"))); // an empty array may be either
-    EXPECT_FALSE(relations->hasRelation(zt::string(u"tags")));
-    EXPECT_FALSE(relations->hasRelation(zt::string(u"number")));
-
-    unknown* raw = nullptr;
-    ASSERT_TRUE(relations->getRelation(zt::string(u"customer"), raw));
-    ASSERT_NE(raw, nullptr);
-    unknownptr customer = adopt(raw);
-    EXPECT_EQ(fieldText(customer.get(), u"name"), "Ann");
-    ASSERT_TRUE(as<zt::intrface::relationaccess>(customer.get())->getRelation(zt::string(u"address"), raw));
-    unknownptr address = adopt(raw);
-    EXPECT_EQ(fieldText(address.get(), u"city"), "Graz");
-    // A collection is no single relation.
-    EXPECT_FALSE(relations->getRelation(zt::string(u"items"), raw));
-    EXPECT_EQ(raw, nullptr);
-
-    ASSERT_TRUE(relations->getRelations(zt::string(u"items"), raw));
-    unknownptr items = adopt(raw);
-    // A collection offers nothing but the iterator.
-    EXPECT_FALSE(as<zt::intrface::fieldaccess>(items.get()));
-    std::vector<unknownptr> elements = walk(items.get());
-    ASSERT_EQ(elements.size(), 2u);
-    EXPECT_EQ(fieldText(elements[0].get(), u"sku"), "a");
-    EXPECT_EQ(fieldText(elements[1].get(), u"quantity"), "5");
-
-    // A single relation walks as one element, an empty array as none.
-    ASSERT_TRUE(relations->getRelations(zt::string(u"customer"), raw));
-    unknownptr single = adopt(raw);
-    std::vector<unknownptr> one = walk(single.get());
-    ASSERT_EQ(one.size(), 1u);
-    EXPECT_EQ(one[0].get(), customer.get());
-    ASSERT_TRUE(relations->getRelations(zt::string(u"none"), raw));
-    unknownptr empty = adopt(raw);
-    EXPECT_TRUE(walk(empty.get()).empty());
-    EXPECT_FALSE(relations->getRelations(zt::string(u"tags"), raw));
-    EXPECT_FALSE(relations->getRelations(zt::string(u"missing"), raw));
-}
 
 TEST(DemoHost, EachCollectionWalksOnItsOwn) {
     demoHost host;
@@ -257,6 +153,10 @@ TEST(DemoHost, TheSameFileGivesTheSameObject) {
     const zt::genericValue again = host.load(dir.path + "./o.json");
     EXPECT_EQ(identityOf(first), identityOf(again));
     EXPECT_EQ(host.dump().size(), 1u);
+    // Objects that do not come from a file are not listed.
+    host.fromJson(kOrder);
+    EXPECT_EQ(host.dump().size(), 1u);
+    EXPECT_TRUE(demoHost::dumpObject(zt::genericValue::of(1)).is_null());
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -366,47 +266,6 @@ TEST(DemoHost, ForEachOfAScriptReleasesEveryElement) {
 // ---------------------------------------------------------------------------------------------
 // Getters and setters
 
-TEST(DemoHost, TypedGettersConvert) {
-    demoHost host;
-    const zt::genericValue order = host.fromJson(json::parse(
-        R"({"n": 3, "d": 2.7, "s": "12", "word": "abc", "b": true, "nothing": null, "day": "2024-02-29", "list": [1]})"));
-    auto f = as<zt::intrface::fieldaccess>(order);
-    zt::string s;
-    ASSERT_TRUE(f->getField(zt::string(u"n"), s));
-    EXPECT_EQ(s, u"3");
-    ASSERT_TRUE(f->getField(zt::string(u"d"), s));
-    EXPECT_EQ(s, u"2.7");
-    int i = 0;
-    ASSERT_TRUE(f->getField(zt::string(u"s"), i));
-    EXPECT_EQ(i, 12);
-    ASSERT_TRUE(f->getField(zt::string(u"d"), i));
-    EXPECT_EQ(i, 2); // cut toward zero
-    ASSERT_TRUE(f->getField(zt::string(u"b"), i));
-    EXPECT_EQ(i, 1);
-    double d = 0;
-    ASSERT_TRUE(f->getField(zt::string(u"n"), d));
-    EXPECT_EQ(d, 3.0);
-    zt::slong l = 0;
-    ASSERT_TRUE(f->getField(zt::string(u"s"), l));
-    EXPECT_EQ(static_cast<std::int32_t>(l), 12);
-    unsigned short us = 0;
-    EXPECT_TRUE(f->getField(zt::string(u"n"), us));
-    bool b = false;
-    ASSERT_TRUE(f->getField(zt::string(u"n"), b));
-    EXPECT_TRUE(b);
-    zt::date day;
-    ASSERT_TRUE(f->getField(zt::string(u"day"), day));
-    zt::genericValue dayValue = zt::genericValue::of(day);
-    EXPECT_EQ(textOf(dayValue), "2024-02-29");
-
-    // Failures: no conversion, no value, no such field, an array.
-    EXPECT_FALSE(f->getField(zt::string(u"word"), i));
-    EXPECT_FALSE(f->getField(zt::string(u"nothing"), s));
-    EXPECT_FALSE(f->getField(zt::string(u"missing"), s));
-    EXPECT_FALSE(f->getField(zt::string(u"list"), i));
-    EXPECT_FALSE(f->getField(zt::string(u"word"), day));
-}
-
 TEST(DemoHost, SettersKeepTheFieldsKind) {
     demoHost host;
     const zt::genericValue order = host.fromJson(json::parse(
@@ -419,15 +278,9 @@ TEST(DemoHost, SettersKeepTheFieldsKind) {
         return zt::script::scriptTypeNameOf(v).toUtf8() + ": " + textOf(v);
     };
 
-    EXPECT_TRUE(f->setField(zt::string(u"s"), 59.85));
-    EXPECT_EQ(value(u"s"), "string: 59.85");
+    // (What scripts set through obj_set is stated by the object scripts; these are the C++ types.)
     EXPECT_TRUE(f->setField(zt::string(u"s"), true));
     EXPECT_EQ(value(u"s"), "string: true");
-
-    EXPECT_TRUE(f->setField(zt::string(u"n"), zt::string(u"5")));
-    EXPECT_EQ(value(u"n"), "int: 5");
-    EXPECT_TRUE(f->setField(zt::string(u"n"), zt::string(u"2.5")));
-    EXPECT_EQ(value(u"n"), "double: 2.5");
     EXPECT_TRUE(f->setField(zt::string(u"n"), zt::slong(7)));
     EXPECT_EQ(value(u"n"), "int: 7");
     EXPECT_TRUE(f->setField(zt::string(u"n"), 4000000000u)); // too large for an int: kept
@@ -437,14 +290,10 @@ TEST(DemoHost, SettersKeepTheFieldsKind) {
     EXPECT_FALSE(f->setField(zt::string(u"total"), zt::string(u"abc")));
     EXPECT_EQ(value(u"total"), "double: 12.5");
 
-    EXPECT_TRUE(f->setField(zt::string(u"b"), zt::string(u"TRUE")));
-    EXPECT_EQ(value(u"b"), "bool: true");
     EXPECT_FALSE(f->setField(zt::string(u"b"), zt::string(u"yes")));
-    EXPECT_EQ(value(u"b"), "bool: true");
+    EXPECT_EQ(value(u"b"), "bool: false");
 
-    // A field without a value takes the value as given; so does a new field.
-    EXPECT_TRUE(f->setField(zt::string(u"nothing"), zt::string(u"12")));
-    EXPECT_EQ(value(u"nothing"), "string: 12");
+    // A new field takes the value as given.
     EXPECT_FALSE(f->hasField(zt::string(u"added")));
     EXPECT_TRUE(f->setField(zt::string(u"added"), short(3)));
     EXPECT_TRUE(f->hasField(zt::string(u"added")));
@@ -459,32 +308,18 @@ TEST(DemoHost, SettersKeepTheFieldsKind) {
 // ---------------------------------------------------------------------------------------------
 // Properties, events, restrictions, transient data, messages
 
-TEST(DemoHost, PropertiesStartEnabledAndLabelledWithTheName) {
+// What the property interface changes shows in the dump (the interface itself is stated by the
+// property scripts).
+TEST(DemoHost, PropertiesShowInTheDump) {
     demoHost host;
     const zt::genericValue order = host.fromJson(kOrder);
     auto p = as<zt::intrface::propertyaccess>(order);
-    zt::string label;
-    p->getLabel(label, zt::string(u"count"));
-    EXPECT_EQ(label, u"count");
-    EXPECT_FALSE(p->isDisabled(zt::string(u"count")));
-    EXPECT_FALSE(p->isConstant(zt::string(u"count")));
     p->setLabel(zt::string(u"count"), zt::string(u"Quantity"));
     p->setDisabled(zt::string(u"count"), true);
     p->setConstant(zt::string(u"number"), true);
-    p->getLabel(label, zt::string(u"count"));
-    EXPECT_EQ(label, u"Quantity");
-    EXPECT_TRUE(p->isDisabled(zt::string(u"count")));
-    EXPECT_FALSE(p->isConstant(zt::string(u"count")));
-    EXPECT_TRUE(p->isConstant(zt::string(u"number")));
-    p->setDisabled(zt::string(u"count"), false);
-    EXPECT_FALSE(p->isDisabled(zt::string(u"count")));
-
     const json dumped = demoHost::dumpObject(order);
-    EXPECT_EQ(dumped["properties"]["count"], json::parse(R"({"label": "Quantity", "enabled": true, "constant": false})"));
+    EXPECT_EQ(dumped["properties"]["count"], json::parse(R"({"label": "Quantity", "enabled": false, "constant": false})"));
     EXPECT_EQ(dumped["properties"]["number"]["constant"], true);
-    EXPECT_EQ(dumped["properties"]["tags"]["label"], "tags");
-    // Fields are listed in their order.
-    EXPECT_EQ(dumped["properties"].begin().key(), "number");
 }
 
 TEST(DemoHost, EventsAndMessagesAreRecordedAndListed) {
@@ -574,37 +409,13 @@ TEST(DemoHost, TransientDataKeepsItsOwnReference) {
 // ---------------------------------------------------------------------------------------------
 // Dump and save
 
-TEST(DemoHost, DumpShowsTheObjectsOfTheFiles) {
-    testlib::tempDir dir;
-    dir.write("order.json", kOrder.dump());
-    demoHost host;
-    const zt::genericValue order = host.load(dir.path + "order.json");
-    const json dumped = host.dump();
-    ASSERT_EQ(dumped.size(), 1u);
-    EXPECT_EQ(dumped[0]["file"], dir.path + "order.json");
-    EXPECT_EQ(dumped[0]["fields"]["number"], "A-17");
-    EXPECT_EQ(dumped[0]["fields"]["big"], 12345678901);
-    EXPECT_EQ(dumped[0]["fields"]["tags"], json::parse(R"(["x", 2, 1.5, false, null])"));
-    EXPECT_EQ(dumped[0]["relations"]["customer"]["fields"]["name"], "Ann");
-    EXPECT_EQ(dumped[0]["relations"]["items"][1]["fields"]["quantity"], 5);
-    EXPECT_TRUE(dumped[0]["messages"].empty());
-    EXPECT_FALSE(dumped[0].contains("events"));
-    // Objects that do not come from a file are not listed.
-    host.fromJson(kOrder);
-    EXPECT_EQ(host.dump().size(), 1u);
-    EXPECT_TRUE(demoHost::dumpObject(zt::genericValue::of(1)).is_null());
-}
-
 TEST(DemoHost, SaveWritesTheFieldsBackInTheFilesShape) {
     testlib::tempDir dir;
     const std::string original = R"({"z": 1, "a": "x", "total": 0, "price": 2.0, "customer": {"name": "Ann"},
                                      "items": [{"q": 1}, {"q": 2}], "tags": [1, "b"], "none": [], "note": null})";
     dir.write("o.json", original);
     const std::string path = dir.path + "o.json";
-    auto fileJson = [&] {
-        std::ifstream in(path);
-        return json::parse(in);
-    };
+    auto fileJson = [&] { return json::parse(readFile(path)); };
     {
         demoHost host;
         host.load(path);
@@ -686,12 +497,6 @@ namespace fs = std::filesystem;
 
 using toolRun = testlib::programRun;
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(testlib::pathOf(path), std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 class DemoHostTool : public ::testing::Test {
 protected:
