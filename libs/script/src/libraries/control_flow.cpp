@@ -110,7 +110,8 @@ public:
             st->mBody.reset(new compoundstatement);
             st->mBody->setText(u"{}");
         }
-        st->mBodyOpensBlock = typeid(*st->mBody) == typeid(compoundstatement);
+        const statement& body = *st->mBody;
+        st->mBodyOpensBlock = typeid(body) == typeid(compoundstatement);
         return st.release();
     }
 
