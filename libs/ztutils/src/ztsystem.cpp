@@ -76,6 +76,19 @@ const std::array<char16_t, 256>& ansiTable() {
         UErrorCode status = U_ZERO_ERROR;
         UConverter* conv = ucnv_open("windows-1252", &status);
         if (U_FAILURE(status) || conv == nullptr) return t;
+        // All 256 bytes in one call: a single-byte code page gives one character per byte,
+        // the substitute (U+FFFD or SUB) for a byte it cannot map.
+        char bytes[256];
+        for (unsigned b = 0; b < 256; ++b) bytes[b] = static_cast<char>(b);
+        UChar all[512];
+        status = U_ZERO_ERROR;
+        const int32_t count = ucnv_toUChars(conv, all, 512, bytes, 256, &status);
+        if (U_SUCCESS(status) && count == 256) {
+            for (unsigned b = 0; b < 256; ++b)
+                if (all[b] != 0xFFFD && (all[b] != 0x1A || b == 0x1A)) t[b] = static_cast<char16_t>(all[b]);
+            ucnv_close(conv);
+            return t;
+        }
         status = U_ZERO_ERROR;
         ucnv_setToUCallBack(conv, UCNV_TO_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
         if (U_SUCCESS(status)) {
