@@ -10,12 +10,6 @@
 
 // Included after ztsystem.h: the system header defines CP_ACP as a macro.
 #if defined(_WIN32)
-#  ifndef WIN32_LEAN_AND_MEAN
-#    define WIN32_LEAN_AND_MEAN
-#  endif
-#  ifndef NOMINMAX
-#    define NOMINMAX
-#  endif
 #  include <windows.h>
 #  include <shellapi.h>
 #  include <fcntl.h>
