@@ -63,8 +63,7 @@ public:
         if (!mCondition->getValue(context, value)) execError(this, u"error retrieving condition-result");
         bool condition = false;
         if (!value.isEmpty()) {
-            genericValue::ptrholder<bool> target(&condition);
-            if (!value.getHolder()->assignTo(target)) {
+            if (!value.get(condition)) {
                 zt::string text;
                 genericValue::ptrholder<zt::string> textTarget(&text);
                 if (value.getHolder()->assignTo(textTarget)) execError(this, u"error converting \"%s\" to bool", text);
@@ -141,8 +140,7 @@ private:
     bool condition(codecontext& context) const {
         genericValue value;
         bool result = false;
-        genericValue::ptrholder<bool> target(&result);
-        if (!mCondition->getValue(context, value) || value.isEmpty() || !value.getHolder()->assignTo(target))
+        if (!mCondition->getValue(context, value) || !value.get(result))
             execError(this, u"error retrieving condition-result");
         return result;
     }

@@ -89,29 +89,55 @@ public:
         }
         clonePtr<scr_strcat> st(allocateStatement<scr_strcat>(__LINE__));
         st->mTexts.reserve(params.size());
-        for (const zt::string& param : params)
-            st->mTexts.emplace_back(providerFor(param, flags, u"strcat::createFrom: error parsing \"%s\""));
+        for (const zt::string& param : params) {
+            valueProvider* provider = providerFor(param, flags, u"strcat::createFrom: error parsing \"%s\"");
+            st->mTexts.push_back({clonePtr<valueProvider>(provider), kindOf(provider)});
+        }
         return st.release();
     }
     statement* clone() const override { return new scr_strcat(*this); }
     void execute(codecontext& context, genericValue& result) const override {
         zt::string joined;
-        zt::string part;
-        for (const auto& provider : mTexts) {
-            genericValue value;
-            if (!provider || !provider->getValue(context, value)) execError(this, u"error retrieving string");
-            if (const zt::string* s = value.constPtrTo<zt::string>()) {
+        zt::string converted;
+        for (const part& p : mTexts) {
+            // A literal is its own text, and a variable is read where it is stored: neither is
+            // copied before it is appended.
+            if (p.kind == partKind::literal) {
+                joined += static_cast<const constantProvider&>(*p.provider).text();
+                continue;
+            }
+            genericValue delivered;
+            const genericValue* value = &delivered;
+            if (p.kind == partKind::stored)
+                value = static_cast<const statementProvider&>(*p.provider).storedValue(context);
+            else if (!p.provider || !p.provider->getValue(context, delivered))
+                execError(this, u"error retrieving string");
+            if (const zt::string* s = value->constPtrTo<zt::string>()) {
                 joined += *s;
             } else {
-                if (!value.get(part)) execError(this, u"error retrieving string");
-                joined += part;
+                if (!value->get(converted)) execError(this, u"error retrieving string");
+                joined += converted;
             }
         }
-        assignResult(result, joined);
+        // A new result takes the text as it is; one that holds a value keeps its type.
+        if (result.isEmpty())
+            result.replace(std::move(joined));
+        else
+            assignResult(result, joined);
     }
 
 private:
-    std::vector<clonePtr<valueProvider>> mTexts;
+    enum class partKind : std::uint8_t { literal, stored, other };
+    struct part {
+        clonePtr<valueProvider> provider;
+        partKind kind;
+    };
+    static partKind kindOf(const valueProvider* provider) {
+        if (dynamic_cast<const constantProvider*>(provider)) return partKind::literal;
+        const auto* call = dynamic_cast<const statementProvider*>(provider);
+        return call && call->readsStoredValue() ? partKind::stored : partKind::other;
+    }
+    std::vector<part> mTexts;
 };
 
 // -------------------------------------------------------------------------------------------
