@@ -42,8 +42,8 @@ scString containerName(const zt::string& text, const char16_t* message) {
 template <class C>
 C* containerOf(codecontext& context, const scString& name) {
     genericValue* variable = context.variableAddress(name);
-    if (!variable) return nullptr;
-    auto* h = dynamic_cast<genericValue::holder<C>*>(variable->getHolder());
+    if (!variable || variable->isEmpty()) return nullptr;
+    auto* h = genericValue::holder<C>::of(*variable->getHolder());
     return h ? h->ptr() : nullptr;
 }
 
