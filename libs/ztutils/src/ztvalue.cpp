@@ -48,15 +48,9 @@ struct freeLists {
     unsigned count[kClasses];
 };
 
-// Every holder allocation reaches these: the initial-exec model spares the call that a shared
-// library's thread-local variables otherwise cost on each access.
-#if defined(__GNUC__) || defined(__clang__)
-#  define ZT_POOL_TLS __attribute__((tls_model("initial-exec")))
-#else
-#  define ZT_POOL_TLS
-#endif
-ZT_POOL_TLS thread_local freeLists* tlLists = nullptr;
-ZT_POOL_TLS thread_local bool tlListsGone = false; // the thread is ending: no more pooling
+// Every holder allocation reaches these (ZT_FAST_TLS: see ztthread.h).
+ZT_FAST_TLS thread_local freeLists* tlLists = nullptr;
+ZT_FAST_TLS thread_local bool tlListsGone = false; // the thread is ending: no more pooling
 
 void reapLists(void* lists) {
     auto* fl = static_cast<freeLists*>(lists);

@@ -3,7 +3,6 @@
 // innermost block outwards. Everything a script does passes here; keep it lean.
 #include "core/execution_budget.h"
 #include "core/internal.h"
-#include "core/thread_local.h"
 
 #include "ztscript.h"
 

@@ -3,7 +3,7 @@
 // force with budgetScope; statement execution (execution.cpp) counts the steps.
 #pragma once
 
-#include "core/thread_local.h"
+#include <ztthread.h>
 
 #include "ztscript.h"
 

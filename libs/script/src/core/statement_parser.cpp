@@ -2,7 +2,6 @@
 // statement libraries (built-in first, then the host's) to build it, and gives each statement
 // its source position while a sourceScope is active.
 #include "core/internal.h"
-#include "core/thread_local.h"
 #include "libraries/builtin_libraries.h"
 
 #include "ztscript.h"

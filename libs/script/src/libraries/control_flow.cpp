@@ -5,7 +5,7 @@
 // break and continue set the signals "#breaksignal#" and "#continuesignal#"; "#breakallsignal#"
 // is set by the host. Sequences stop at any of them; the loops consume break and continue.
 #include "builtin_libraries.h"
-#include "core/thread_local.h"
+#include <ztthread.h>
 
 namespace zt::script {
 
