@@ -6,6 +6,7 @@
 #include <unicode/uchar.h>
 #endif
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -230,7 +231,15 @@ void string::splitAt(const string& sep, std::vector<string>& parts, bool skipEmp
 }
 
 string& string::deleteAll(const string& set) {
-    std::erase_if(*this, [&](char16_t c) { return set.find(c) != npos; });
+    // The sets are a few characters: a plain loop over them beats a search per character, and
+    // a text without any of them (the usual case) is left without a write.
+    const auto inSet = [&set](char16_t c) {
+        for (char16_t s : set)
+            if (c == s) return true;
+        return false;
+    };
+    const auto first = std::find_if(begin(), end(), inSet);
+    if (first != end()) erase(std::remove_if(first, end(), inSet), end());
     return *this;
 }
 
