@@ -13,6 +13,15 @@ trap 'rm -rf "$work"' EXIT
 prefix=$work/prefix
 cmake --install "$build" --prefix "$prefix" >/dev/null
 
+# The build folder's programs look for libraries beside them: an empty run path entry would send
+# the loader through the working folder for every library.
+for f in "$build/ztscript" "$build/libztscript.so.0" "$build/libztutils.so.0"; do
+  if readelf -d "$f" | sed -n 's/.*RUNPATH.*\[\(.*\)\]/\1/p' | grep -qE '^$|^:|::|:$'; then
+    echo "embed: $f has an empty run path entry" >&2
+    exit 1
+  fi
+done
+
 # Versioned libraries without a run path into the build folder; only the public symbols.
 lib=$prefix/lib
 for name in ztscript ztutils; do
