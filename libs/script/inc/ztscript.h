@@ -900,8 +900,9 @@ public:
 
 private:
     codeManager();
+    // The function, current and with its use counted; the caller gives the use back.
     std::shared_ptr<const loadedFunction> loadFunction(const zt::string& basePath, const zt::string& file,
-                                                       const zt::string& function, scriptFunctionEntry*& entry);
+                                                       const zt::string& function);
     std::shared_ptr<const resolvedFile> resolveFile(const zt::string& basePath, const zt::string& file,
                                                     zt::entryStamp& stamp);
     std::shared_ptr<const fileIndex> indexOf(const zt::file& file, const zt::entryStamp& stamp);

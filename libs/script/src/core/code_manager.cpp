@@ -36,11 +36,12 @@ struct codeManager::loadedFunction {
     // The stamp alone proves the content: the bytes were read again, found unchanged, after the
     // stamp had settled (see loadFunction).
     mutable std::atomic<bool> trusted{false};
+    // Calls running this version; releaseIdleFunctions keeps an entry whose version runs.
+    mutable std::atomic<std::uint32_t> uses{0};
 };
 
 struct codeManager::scriptFunctionEntry {
     std::shared_ptr<const loadedFunction> function;
-    std::atomic<std::uint32_t> useCount{0};
 };
 
 // The definitions of one script file, as read under one stamp: the file's bytes (unscrambled)
@@ -152,6 +153,27 @@ const std::u16string& resolveKey(const zt::string& basePath, const zt::string& f
     std::memcpy(out + 2 + n, fileName.data(), fileName.size() * sizeof(char16_t));
     return key;
 }
+
+// The functions that this thread called, copied at one generation of the code manager's
+// entries: a call that repeats one takes it without the manager's lock (see loadFunction).
+struct functionsByThread {
+    const void* manager = nullptr;
+    std::uint64_t generation = 0;
+    std::unordered_map<std::u16string, std::shared_ptr<const codeManager::loadedFunction>, std::hash<std::u16string>,
+                       zt::sameTextEqual>
+        functions;
+};
+
+// The records of the code manager that this thread used, copied at one generation of them. A
+// call that repeats one finds it here without taking the manager's lock, as long as nothing
+// changed the records since.
+struct resolvedByThread {
+    const void* manager = nullptr;
+    std::uint64_t generation = 0;
+    std::unordered_map<std::u16string, std::shared_ptr<const codeManager::resolvedFile>, std::hash<std::u16string>,
+                       zt::sameTextEqual>
+        records;
+};
 } // namespace
 
 struct codeManager::state {
@@ -165,8 +187,16 @@ struct codeManager::state {
     std::unordered_map<std::u16string, std::shared_ptr<const resolvedFile>, std::hash<std::u16string>,
                        zt::sameTextEqual>
         mResolved;
+    // Counts the changes of mResolved (made under mResolveMutex): a thread's copies of records
+    // taken at the current count are still the records (see resolvedByThread).
+    std::atomic<std::uint64_t> mResolvedGeneration{0};
+    void resolvedChanged() { mResolvedGeneration.fetch_add(1, std::memory_order_release); }
     // The entries of mCache by key again, found by hashing.
     std::unordered_map<std::u16string, scriptFunctionEntry*, std::hash<std::u16string>, zt::sameTextEqual> mIndex;
+    // Counts the releases of entries and the replacements of their functions (made under
+    // mMutex): a thread's copies of functions taken at the current count are still the
+    // entries' functions (see functionsByThread).
+    std::atomic<std::uint64_t> mFunctionsGeneration{0};
     // The definitions of the script files read last, by file name (a few; see fileIndex).
     std::unordered_map<std::u16string, std::shared_ptr<const fileIndex>, std::hash<std::u16string>, zt::sameTextEqual>
         mFiles;
@@ -200,10 +230,13 @@ size_t codeManager::cachedFunctionCount() const {
 size_t codeManager::releaseIdleFunctions() {
     size_t dropped = 0;
     {
-        // Calls take their entry's use under this lock, so an entry found idle here stays idle.
+        // A call that takes a function without this lock counts its use first and then makes
+        // sure the generation did not move; the generation moves here before the uses are
+        // read. So either the call sees the move and takes the lock, or its use is seen here.
         zt::lockGuard guard(mp->mMutex);
+        mp->mFunctionsGeneration.fetch_add(1);
         for (auto it = mp->mCache.begin(); it != mp->mCache.end();) {
-            if (it->second->useCount.load() == 0) {
+            if (it->second->function->uses.load() == 0) {
                 mp->mIndex.erase(it->first);
                 it = mp->mCache.erase(it);
                 ++dropped;
@@ -215,6 +248,7 @@ size_t codeManager::releaseIdleFunctions() {
     }
     std::lock_guard<std::mutex> guard(mp->mResolveMutex);
     mp->mResolved.clear();
+    mp->resolvedChanged();
     return dropped;
 }
 
@@ -246,13 +280,27 @@ bool codeManager::parseCodeCall(const zt::string& codeCall, eCodeType& type, zt:
 std::shared_ptr<const codeManager::resolvedFile> codeManager::resolveFile(const zt::string& basePath,
                                                                           const zt::string& fileName,
                                                                           zt::entryStamp& stamp) {
-    // The record of an earlier call, when the disk still looks the same.
-    std::shared_ptr<const resolvedFile> known;
-    {
-        std::lock_guard<std::mutex> guard(mp->mResolveMutex);
-        auto it = mp->mResolved.find(resolveKey(basePath, fileName));
-        if (it != mp->mResolved.end()) known = it->second;
+    // The record of an earlier call, when the disk still looks the same: this thread's copy
+    // while the records are unchanged, else the manager's.
+    resolvedByThread& mine = zt::threadOwned<resolvedByThread>();
+    const std::u16string& key = resolveKey(basePath, fileName);
+    std::shared_ptr<const resolvedFile> none;
+    const std::shared_ptr<const resolvedFile>* found = nullptr;
+    if (mine.manager == this && mine.generation == mp->mResolvedGeneration.load(std::memory_order_acquire)) {
+        if (auto it = mine.records.find(key); it != mine.records.end()) found = &it->second;
     }
+    if (!found) {
+        std::lock_guard<std::mutex> guard(mp->mResolveMutex);
+        const std::uint64_t generation = mp->mResolvedGeneration.load(std::memory_order_relaxed);
+        if (mine.manager != this || mine.generation != generation) {
+            mine.records.clear();
+            mine.manager = this;
+            mine.generation = generation;
+        }
+        auto it = mp->mResolved.find(key);
+        found = it == mp->mResolved.end() ? &none : &mine.records.insert_or_assign(key, it->second).first->second;
+    }
+    const std::shared_ptr<const resolvedFile>& known = *found;
     const auto interval = std::chrono::milliseconds(mp->mFileCheckInterval.load(std::memory_order_relaxed));
     const auto checkTime = interval.count() > 0 ? std::chrono::steady_clock::now()
                                                 : std::chrono::steady_clock::time_point();
@@ -275,7 +323,8 @@ std::shared_ptr<const codeManager::resolvedFile> codeManager::resolveFile(const 
                     renewed->fileStamp = stamp;
                     renewed->checkedAt = checkTime;
                     std::lock_guard<std::mutex> guard(mp->mResolveMutex);
-                    mp->mResolved.insert_or_assign(resolveKey(basePath, fileName), renewed);
+                    mp->mResolved.insert_or_assign(key, renewed);
+                    mp->resolvedChanged();
                     return renewed;
                 }
                 return known;
@@ -312,12 +361,12 @@ std::shared_ptr<const codeManager::resolvedFile> codeManager::resolveFile(const 
             record->checkedAt = checkTime;
             std::lock_guard<std::mutex> guard(mp->mResolveMutex);
             if (mp->mResolved.size() >= kMaxResolvedFiles) mp->mResolved.clear();
-            const std::u16string& key = resolveKey(basePath, fileName);
             // Without an interval, a record that cannot be verified is of no use.
             if (recordable || interval.count() > 0)
                 mp->mResolved.insert_or_assign(key, record);
             else
                 mp->mResolved.erase(key);
+            mp->resolvedChanged();
             return record;
         }
         if (recordable) {
@@ -385,8 +434,7 @@ std::shared_ptr<const codeManager::fileIndex> codeManager::indexOf(const zt::fil
 
 std::shared_ptr<const codeManager::loadedFunction> codeManager::loadFunction(const zt::string& basePath,
                                                                              const zt::string& fileName,
-                                                                             const zt::string& function,
-                                                                             scriptFunctionEntry*& entry) {
+                                                                             const zt::string& function) {
     // 1. Resolve the file: as written, in the base path, beside the program, in ".".
     zt::entryStamp stamp;
     const std::shared_ptr<const resolvedFile> where = resolveFile(basePath, fileName, stamp);
@@ -402,18 +450,42 @@ std::shared_ptr<const codeManager::loadedFunction> codeManager::loadFunction(con
     key.assign(fileName);
     key += u'.';
     key += function;
+    const auto current = [&](const loadedFunction& fn) {
+        return fn.stamp == stamp && zt::sameText(fn.file.name(), resolved.name());
+    };
+    // The function this thread took last time, while no entry changed since (the use is
+    // counted before the generation is looked at again: see releaseIdleFunctions).
+    functionsByThread& mine = zt::threadOwned<functionsByThread>();
+    if (mine.manager == this && mine.generation == mp->mFunctionsGeneration.load()) {
+        if (auto it = mine.functions.find(key); it != mine.functions.end()) {
+            const std::shared_ptr<const loadedFunction>& fn = it->second;
+            if (current(*fn) && fn->trusted.load(std::memory_order_acquire)) {
+                fn->uses.fetch_add(1);
+                if (mp->mFunctionsGeneration.load() == mine.generation) return fn;
+                fn->uses.fetch_sub(1);
+            }
+        }
+    }
+    // Takes fn for the call (under mMutex) and keeps this thread's copy of it.
+    const auto take = [&](const std::shared_ptr<const loadedFunction>& fn, std::uint64_t generationBefore) {
+        ++fn->uses;
+        if (mine.manager != this || mine.generation != generationBefore) {
+            mine.functions.clear();
+            mine.manager = this;
+        }
+        mine.generation = mp->mFunctionsGeneration.load(std::memory_order_relaxed);
+        mine.functions.insert_or_assign(key, fn);
+        return fn;
+    };
+
     std::shared_ptr<const loadedFunction> cached;
     {
         zt::lockGuard guard(mp->mMutex);
         auto it = mp->mIndex.find(key);
-        if (it != mp->mIndex.end() && it->second->function->stamp == stamp &&
-            zt::sameText(it->second->function->file.name(), resolved.name())) {
+        if (it != mp->mIndex.end() && current(*it->second->function)) {
             cached = it->second->function;
-            if (cached->trusted.load(std::memory_order_acquire)) {
-                entry = it->second;
-                ++entry->useCount;
-                return entry->function;
-            }
+            if (cached->trusted.load(std::memory_order_acquire))
+                return take(cached, mp->mFunctionsGeneration.load(std::memory_order_relaxed));
         }
     }
 
@@ -423,11 +495,8 @@ std::shared_ptr<const codeManager::loadedFunction> codeManager::loadFunction(con
         if (file->trusted.load(std::memory_order_acquire)) cached->trusted.store(true, std::memory_order_release);
         zt::lockGuard guard(mp->mMutex);
         auto it = mp->mIndex.find(key);
-        if (it != mp->mIndex.end() && it->second->function == cached) {
-            entry = it->second;
-            ++entry->useCount;
-            return cached;
-        }
+        if (it != mp->mIndex.end() && it->second->function == cached)
+            return take(cached, mp->mFunctionsGeneration.load(std::memory_order_relaxed));
     }
 
     // 5. Parse the function without holding the lock.
@@ -464,10 +533,10 @@ std::shared_ptr<const codeManager::loadedFunction> codeManager::loadFunction(con
         slot = std::make_unique<scriptFunctionEntry>();
         mp->mIndex.emplace(key, slot.get());
     }
+    const std::uint64_t before = mp->mFunctionsGeneration.load(std::memory_order_relaxed);
+    if (slot->function) mp->mFunctionsGeneration.fetch_add(1);
     slot->function = loaded;
-    entry = slot.get();
-    ++entry->useCount;
-    return loaded;
+    return take(loaded, before);
 }
 
 bool codeManager::executeFunction(const zt::string& basePath, const zt::string& codeCall, scriptcontext& context,
@@ -494,16 +563,13 @@ bool codeManager::executeFunction(const zt::string& basePath, const zt::string& 
     const zt::string& file = call->file;
     const zt::string& function = call->function;
 
-    scriptFunctionEntry* entry = nullptr;
-    std::shared_ptr<const loadedFunction> fn = loadFunction(basePath, file, function, entry);
-    // Gives the entry back however the call ends.
+    const std::shared_ptr<const loadedFunction> fn = loadFunction(basePath, file, function);
+    // Gives the use of the function back however the call ends.
     struct useRelease {
-        scriptFunctionEntry* entry;
-        ~useRelease() {
-            if (entry && entry->useCount > 0) --entry->useCount;
-        }
-    } release{entry};
-    if (!fn || !fn->body) return false;
+        const loadedFunction& fn;
+        ~useRelease() { --fn.uses; }
+    } release{*fn};
+    if (!fn->body) return false;
 
     try {
         // Bind the arguments to the declared parameters.
