@@ -903,8 +903,9 @@ private:
     // The function, current and with its use counted; the caller gives the use back.
     std::shared_ptr<const loadedFunction> loadFunction(const zt::string& basePath, const zt::string& file,
                                                        const zt::string& function);
-    std::shared_ptr<const resolvedFile> resolveFile(const zt::string& basePath, const zt::string& file,
-                                                    zt::entryStamp& stamp);
+    // Where the file is; valid until this thread resolves a file again.
+    const std::shared_ptr<const resolvedFile>& resolveFile(const zt::string& basePath, const zt::string& file,
+                                                           zt::entryStamp& stamp);
     std::shared_ptr<const fileIndex> indexOf(const zt::file& file, const zt::entryStamp& stamp);
 
     // The cache, the places where files were found and the files read last.

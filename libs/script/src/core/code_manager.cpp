@@ -173,6 +173,7 @@ struct resolvedByThread {
     std::unordered_map<std::u16string, std::shared_ptr<const codeManager::resolvedFile>, std::hash<std::u16string>,
                        zt::sameTextEqual>
         records;
+    std::shared_ptr<const codeManager::resolvedFile> unrecorded; // the last one not kept by the manager
 };
 } // namespace
 
@@ -277,14 +278,14 @@ bool codeManager::parseCodeCall(const zt::string& codeCall, eCodeType& type, zt:
 
 // The file of the call: the first candidate that exists as a plain file, tried as written, in
 // the base path, beside the program, in ".". stamp receives the file's stamp.
-std::shared_ptr<const codeManager::resolvedFile> codeManager::resolveFile(const zt::string& basePath,
-                                                                          const zt::string& fileName,
-                                                                          zt::entryStamp& stamp) {
+const std::shared_ptr<const codeManager::resolvedFile>& codeManager::resolveFile(const zt::string& basePath,
+                                                                                 const zt::string& fileName,
+                                                                                 zt::entryStamp& stamp) {
     // The record of an earlier call, when the disk still looks the same: this thread's copy
     // while the records are unchanged, else the manager's.
     resolvedByThread& mine = zt::threadOwned<resolvedByThread>();
     const std::u16string& key = resolveKey(basePath, fileName);
-    std::shared_ptr<const resolvedFile> none;
+    static const std::shared_ptr<const resolvedFile> none;
     const std::shared_ptr<const resolvedFile>* found = nullptr;
     if (mine.manager == this && mine.generation == mp->mResolvedGeneration.load(std::memory_order_acquire)) {
         if (auto it = mine.records.find(key); it != mine.records.end()) found = &it->second;
@@ -301,6 +302,20 @@ std::shared_ptr<const codeManager::resolvedFile> codeManager::resolveFile(const 
         found = it == mp->mResolved.end() ? &none : &mine.records.insert_or_assign(key, it->second).first->second;
     }
     const std::shared_ptr<const resolvedFile>& known = *found;
+    // Keeps this thread's copies the manager's after the key's record changed to record (under
+    // mResolveMutex, the generation moved on from before); gives this thread's copy.
+    const auto keep = [&](std::shared_ptr<const resolvedFile> record, bool recorded,
+                          std::uint64_t before) -> const std::shared_ptr<const resolvedFile>& {
+        if (mine.manager != this || mine.generation != before) {
+            mine.records.clear();
+            mine.manager = this;
+        }
+        mine.generation = mp->mResolvedGeneration.load(std::memory_order_relaxed);
+        if (recorded) return mine.records.insert_or_assign(key, std::move(record)).first->second;
+        mine.records.erase(key);
+        mine.unrecorded = std::move(record);
+        return mine.unrecorded;
+    };
     const auto interval = std::chrono::milliseconds(mp->mFileCheckInterval.load(std::memory_order_relaxed));
     const auto checkTime = interval.count() > 0 ? std::chrono::steady_clock::now()
                                                 : std::chrono::steady_clock::time_point();
@@ -323,9 +338,10 @@ std::shared_ptr<const codeManager::resolvedFile> codeManager::resolveFile(const 
                     renewed->fileStamp = stamp;
                     renewed->checkedAt = checkTime;
                     std::lock_guard<std::mutex> guard(mp->mResolveMutex);
+                    const std::uint64_t before = mp->mResolvedGeneration.load(std::memory_order_relaxed);
                     mp->mResolved.insert_or_assign(key, renewed);
                     mp->resolvedChanged();
-                    return renewed;
+                    return keep(std::move(renewed), true, before);
                 }
                 return known;
             }
@@ -360,14 +376,16 @@ std::shared_ptr<const codeManager::resolvedFile> codeManager::resolveFile(const 
             record->fileStamp = stamp;
             record->checkedAt = checkTime;
             std::lock_guard<std::mutex> guard(mp->mResolveMutex);
+            const std::uint64_t before = mp->mResolvedGeneration.load(std::memory_order_relaxed);
             if (mp->mResolved.size() >= kMaxResolvedFiles) mp->mResolved.clear();
             // Without an interval, a record that cannot be verified is of no use.
-            if (recordable || interval.count() > 0)
+            const bool recorded = recordable || interval.count() > 0;
+            if (recorded)
                 mp->mResolved.insert_or_assign(key, record);
             else
                 mp->mResolved.erase(key);
             mp->resolvedChanged();
-            return record;
+            return keep(std::move(record), recorded, before);
         }
         if (recordable) {
             const zt::fsEntryName name(asWritten);
@@ -437,8 +455,7 @@ std::shared_ptr<const codeManager::loadedFunction> codeManager::loadFunction(con
                                                                              const zt::string& function) {
     // 1. Resolve the file: as written, in the base path, beside the program, in ".".
     zt::entryStamp stamp;
-    const std::shared_ptr<const resolvedFile> where = resolveFile(basePath, fileName, stamp);
-    const zt::file& resolved = where->file;
+    const std::shared_ptr<const resolvedFile>& where = resolveFile(basePath, fileName, stamp);
 
     // 2./3. Cached and current? The names come lower-cased from parseCodeCall. An entry read
     // from this very file is current while the file's stamp (time, size, identity) is the one
@@ -451,7 +468,7 @@ std::shared_ptr<const codeManager::loadedFunction> codeManager::loadFunction(con
     key += u'.';
     key += function;
     const auto current = [&](const loadedFunction& fn) {
-        return fn.stamp == stamp && zt::sameText(fn.file.name(), resolved.name());
+        return fn.stamp == stamp && zt::sameText(fn.file.name(), where->file.name());
     };
     // The function this thread took last time, while no entry changed since (the use is
     // counted before the generation is looked at again: see releaseIdleFunctions).
@@ -489,7 +506,10 @@ std::shared_ptr<const codeManager::loadedFunction> codeManager::loadFunction(con
         }
     }
 
-    // 4. The file's definitions, and a function read from the very same bytes stays.
+    // 4. The file's definitions, and a function read from the very same bytes stays. Reading
+    // and parsing may run a host's code, which may call again: hold the record itself.
+    const std::shared_ptr<const resolvedFile> held = where;
+    const zt::file& resolved = held->file;
     const std::shared_ptr<const fileIndex> file = indexOf(resolved, stamp);
     if (cached && cached->crc == file->crc) {
         if (file->trusted.load(std::memory_order_acquire)) cached->trusted.store(true, std::memory_order_release);
