@@ -900,9 +900,10 @@ public:
 
 private:
     codeManager();
-    // The function, current and with its use counted; the caller gives the use back.
+    // The function, current and with its use counted; the caller gives the use back. key:
+    // file "." function, the function's key in the cache.
     std::shared_ptr<const loadedFunction> loadFunction(const zt::string& basePath, const zt::string& file,
-                                                       const zt::string& function);
+                                                       const zt::string& function, const zt::string& key);
     // Where the file is; valid until this thread resolves a file again.
     const std::shared_ptr<const resolvedFile>& resolveFile(const zt::string& basePath, const zt::string& file,
                                                            zt::entryStamp& stamp);

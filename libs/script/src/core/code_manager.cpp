@@ -452,7 +452,8 @@ std::shared_ptr<const codeManager::fileIndex> codeManager::indexOf(const zt::fil
 
 std::shared_ptr<const codeManager::loadedFunction> codeManager::loadFunction(const zt::string& basePath,
                                                                              const zt::string& fileName,
-                                                                             const zt::string& function) {
+                                                                             const zt::string& function,
+                                                                             const zt::string& key) {
     // 1. Resolve the file: as written, in the base path, beside the program, in ".".
     zt::entryStamp stamp;
     const std::shared_ptr<const resolvedFile>& where = resolveFile(basePath, fileName, stamp);
@@ -462,11 +463,6 @@ std::shared_ptr<const codeManager::loadedFunction> codeManager::loadFunction(con
     // taken before it was read, and that stamp is trusted. A stamp taken within the file
     // system's clock granularity of a change is not: another change in the same tick keeps it,
     // so until then the bytes are read and compared again.
-    struct keyTag;
-    zt::string& key = zt::threadOwned<zt::string, keyTag>();
-    key.assign(fileName);
-    key += u'.';
-    key += function;
     const auto current = [&](const loadedFunction& fn) {
         return fn.stamp == stamp && zt::sameText(fn.file.name(), where->file.name());
     };
@@ -567,23 +563,25 @@ bool codeManager::executeFunction(const zt::string& basePath, const zt::string& 
     struct parsedCall {
         eCodeType type;
         zt::string file, function;
+        zt::string key; // of the function in the cache: file "." function
     };
     auto& parsedCalls =
         zt::threadOwned<std::unordered_map<std::u16string, parsedCall, std::hash<std::u16string>, zt::sameTextEqual>>();
     const parsedCall* call;
-    parsedCall fresh{ctScript, {}, {}};
+    parsedCall fresh{ctScript, {}, {}, {}};
     if (auto it = parsedCalls.find(codeCall); it != parsedCalls.end()) {
         call = &it->second;
     } else {
         call = &fresh;
         if (!parseCodeCall(codeCall, fresh.type, fresh.file, fresh.function)) throw malformedCodeCallException(codeCall);
+        fresh.key = fresh.file + u"." + fresh.function;
         if (parsedCalls.size() < 1024) call = &parsedCalls.emplace(codeCall, std::move(fresh)).first->second;
     }
     if (call->type != ctScript) return false;
     const zt::string& file = call->file;
     const zt::string& function = call->function;
 
-    const std::shared_ptr<const loadedFunction> fn = loadFunction(basePath, file, function);
+    const std::shared_ptr<const loadedFunction> fn = loadFunction(basePath, file, function, call->key);
     // Gives the use of the function back however the call ends.
     struct useRelease {
         const loadedFunction& fn;
@@ -621,13 +619,15 @@ bool codeManager::executeFunction(const zt::string& basePath, const zt::string& 
 
         // Run the body and hand back the return value. A host may reuse its context: the value
         // an earlier call returned would otherwise stop this body after its first statement.
-        context.deleteParameter(scriptcontext::returnparam());
+        if (context.returnValueAddress()) context.deleteParameter(scriptcontext::returnparam());
         const budgetScope limits(context.limits());
         fn->body->exec(context, result);
-        if (genericValue* ret = context.parameterAddress(scriptcontext::returnparam()))
+        if (genericValue* ret = context.returnValueAddress())
             if (ret != &result) result = *ret;
-        context.clearScriptSignal(scriptcontext::breaksignal());
-        context.clearScriptSignal(scriptcontext::continuesignal());
+        if (context.mayHaveScriptSignals()) {
+            context.clearScriptSignal(scriptcontext::breaksignal());
+            context.clearScriptSignal(scriptcontext::continuesignal());
+        }
         return true;
     } catch (const zt::exception& e) {
         throw scriptExecException(function, nullptr, &e);
