@@ -325,6 +325,46 @@ TEST_F(CodeManager, IdleFunctionsCanBeReleased) {
     EXPECT_EQ(cm->loadCount(), loads) << "the running function was kept";
 }
 
+// Threads that take a function without the manager's lock, while another thread releases the
+// idle ones again and again: every call runs a whole function (the sanitizer stages see that no
+// released function is touched), and a function still runs while its entry is released.
+TEST_F(CodeManager, ReleasesWhileOtherThreadsCall) {
+    dir.write("cm_rel.ztscr", "scrdef f(in a)\ntset(x, a); tret(x)\n");
+    struct resetInterval {
+        ~resetInterval() { codeManager::instance()->setFileCheckInterval(std::chrono::milliseconds(0)); }
+    } reset;
+    for (const auto interval : {std::chrono::milliseconds(0), std::chrono::milliseconds(60000)}) {
+        cm->setFileCheckInterval(interval);
+        std::atomic<bool> stop{false};
+        std::atomic<int> wrong{0};
+        std::vector<std::thread> callers;
+        for (int t = 0; t < 3; ++t) {
+            callers.emplace_back([&, t] {
+                for (int i = 0; i < 400; ++i) {
+                    const std::string arg = std::to_string(t * 1000 + i);
+                    try {
+                        if (call("$cm_rel$f", {genericValue::of(zt::string(arg))}) != zt::string(arg)) ++wrong;
+                    } catch (const zt::exception& e) {
+                        if (wrong++ == 0) ADD_FAILURE() << testlib::chainText(e);
+                    }
+                }
+            });
+        }
+        size_t releases = 0;
+        std::thread releaser([&] {
+            while (!stop) {
+                cm->releaseIdleFunctions();
+                ++releases;
+            }
+        });
+        for (auto& th : callers) th.join();
+        stop = true;
+        releaser.join();
+        EXPECT_EQ(wrong, 0);
+        EXPECT_GT(releases, 0u);
+    }
+}
+
 TEST_F(CodeManager, FailuresAreWrappedWithTheFunctionName) {
     dir.write("cm_fail.ztscr", "scrdef f()\ntecho(tfail(\"deep\"))\nscrdef s()\ntthrow(\"note\")\n");
     try {
