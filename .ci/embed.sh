@@ -31,6 +31,11 @@ for name in ztscript ztutils; do
     exit 1
   fi
 done
+# ICU is loaded when a text first needs it, not with the library.
+if readelf -d "$lib/libztutils.so.0" | grep NEEDED | grep -q icu; then
+  echo "embed: libztutils.so.0 loads ICU when it is loaded" >&2
+  exit 1
+fi
 if nm -DC --defined-only "$lib/libztscript.so.0" | grep -q 'zt::script::modules::'; then
   echo "embed: the engine exports internals of its statement libraries" >&2
   exit 1

@@ -3,7 +3,7 @@
 #if defined(_WIN32)
 #include "casetable.h"
 #else
-#include <unicode/uchar.h>
+#include "icu.h"
 #endif
 
 #include <algorithm>
@@ -134,7 +134,7 @@ static char32_t lowerOf(char32_t c) {
 #if defined(_WIN32)
     return casetable::lower(c);
 #else
-    return static_cast<char32_t>(u_tolower(static_cast<UChar32>(c)));
+    return static_cast<char32_t>(icu::get().toLower(static_cast<UChar32>(c)));
 #endif
 }
 
@@ -142,7 +142,7 @@ static char32_t upperOf(char32_t c) {
 #if defined(_WIN32)
     return casetable::upper(c);
 #else
-    return static_cast<char32_t>(u_toupper(static_cast<UChar32>(c)));
+    return static_cast<char32_t>(icu::get().toUpper(static_cast<UChar32>(c)));
 #endif
 }
 

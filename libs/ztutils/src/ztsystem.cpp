@@ -19,8 +19,7 @@
 #  include <malloc.h>
 #  include <sys/syscall.h>
 #  include <unistd.h>
-#  include <unicode/ucnv.h>
-#  include <unicode/ustring.h>
+#  include "icu.h"
 #endif
 
 namespace zt {
@@ -67,8 +66,9 @@ const std::array<char16_t, 256>& ansiTable() {
         std::array<char16_t, 256> t{};
         for (unsigned b = 0; b < 256; ++b) t[b] = static_cast<char16_t>(b);
 
+        const icu::functions& uc = icu::get();
         UErrorCode status = U_ZERO_ERROR;
-        UConverter* conv = ucnv_open("windows-1252", &status);
+        UConverter* conv = uc.open("windows-1252", &status);
         if (U_FAILURE(status) || conv == nullptr) return t;
         // All 256 bytes in one call: a single-byte code page gives one character per byte,
         // the substitute (U+FFFD or SUB) for a byte it cannot map.
@@ -76,28 +76,28 @@ const std::array<char16_t, 256>& ansiTable() {
         for (unsigned b = 0; b < 256; ++b) bytes[b] = static_cast<char>(b);
         UChar all[512];
         status = U_ZERO_ERROR;
-        const int32_t count = ucnv_toUChars(conv, all, 512, bytes, 256, &status);
+        const int32_t count = uc.toUChars(conv, all, 512, bytes, 256, &status);
         if (U_SUCCESS(status) && count == 256) {
             for (unsigned b = 0; b < 256; ++b)
                 if (all[b] != 0xFFFD && (all[b] != 0x1A || b == 0x1A)) t[b] = static_cast<char16_t>(all[b]);
-            ucnv_close(conv);
+            uc.close(conv);
             return t;
         }
         status = U_ZERO_ERROR;
-        ucnv_setToUCallBack(conv, UCNV_TO_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
+        uc.setToUCallBack(conv, uc.callbackStop, nullptr, nullptr, nullptr, &status);
         if (U_SUCCESS(status)) {
             for (unsigned b = 0; b < 256; ++b) {
                 const char byte = static_cast<char>(b);
                 UChar out[4];
                 UErrorCode err = U_ZERO_ERROR;
-                ucnv_reset(conv);
-                const int32_t n = ucnv_toUChars(conv, out, 4, &byte, 1, &err);
+                uc.reset(conv);
+                const int32_t n = uc.toUChars(conv, out, 4, &byte, 1, &err);
                 // U+FFFD and SUB (U+001A) are what a converter produces for bytes it cannot map.
                 const bool mapped = U_SUCCESS(err) && n == 1 && out[0] != 0xFFFD && (out[0] != 0x1A || b == 0x1A);
                 if (mapped) t[b] = static_cast<char16_t>(out[0]);
             }
         }
-        ucnv_close(conv);
+        uc.close(conv);
         return t;
     }();
     return table;
@@ -131,22 +131,23 @@ bool utf8ToUtf16(const char* src, size_t length, bool strict, std::u16string& ou
 #else
 bool utf8ToUtf16(const char* src, size_t length, bool strict, std::u16string& out) {
     if (length > static_cast<size_t>(INT32_MAX)) return false;
+    const icu::functions& uc = icu::get();
     UErrorCode status = U_ZERO_ERROR;
     int32_t needed = 0;
     const int32_t srcLength = static_cast<int32_t>(length);
     if (strict)
-        u_strFromUTF8(nullptr, 0, &needed, src, srcLength, &status);
+        uc.fromUtf8(nullptr, 0, &needed, src, srcLength, &status);
     else
-        u_strFromUTF8WithSub(nullptr, 0, &needed, src, srcLength, 0xFFFD, nullptr, &status);
+        uc.fromUtf8WithSub(nullptr, 0, &needed, src, srcLength, 0xFFFD, nullptr, &status);
     if (status != U_BUFFER_OVERFLOW_ERROR && U_FAILURE(status)) return false;
     out.assign(static_cast<size_t>(needed), u'\0');
     if (needed == 0) return true;
     status = U_ZERO_ERROR;
     auto* dst = reinterpret_cast<UChar*>(out.data());
     if (strict)
-        u_strFromUTF8(dst, needed, &needed, src, srcLength, &status);
+        uc.fromUtf8(dst, needed, &needed, src, srcLength, &status);
     else
-        u_strFromUTF8WithSub(dst, needed, &needed, src, srcLength, 0xFFFD, nullptr, &status);
+        uc.fromUtf8WithSub(dst, needed, &needed, src, srcLength, 0xFFFD, nullptr, &status);
     // A full destination without room for a terminator only raises a warning.
     return U_SUCCESS(status);
 }
@@ -157,9 +158,19 @@ bool utf8ToUtf16(const char* src, size_t length, bool strict, std::u16string& ou
 string ansiToString(const char* bytes, size_t length) {
     string out;
     if (bytes == nullptr || length == 0) return out;
-    const auto& table = ansiTable();
     out.resize(length);
-    for (size_t i = 0; i < length; ++i) out[i] = table[static_cast<unsigned char>(bytes[i])];
+    // The lower half of the code page is ASCII: the table is built when a byte of the upper
+    // half first turns up.
+    const std::array<char16_t, 256>* table = nullptr;
+    for (size_t i = 0; i < length; ++i) {
+        const auto byte = static_cast<unsigned char>(bytes[i]);
+        if (byte < 0x80) {
+            out[i] = byte;
+        } else {
+            if (!table) table = &ansiTable();
+            out[i] = (*table)[byte];
+        }
+    }
     return out;
 }
 

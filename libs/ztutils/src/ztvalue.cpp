@@ -217,7 +217,10 @@ template <class T>
 bool intToText(string& dst, const T& src) {
     char buf[32];
     auto r = std::to_chars(buf, buf + sizeof buf, static_cast<rep_t<T>>(src));
-    dst.assign(buf, r.ptr);
+    // Widened in place: assigning the char range would build a temporary text first.
+    const auto n = static_cast<size_t>(r.ptr - buf);
+    dst.resize(n);
+    for (size_t i = 0; i < n; ++i) dst[i] = static_cast<char16_t>(buf[i]);
     return true;
 }
 

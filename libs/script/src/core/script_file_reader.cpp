@@ -22,18 +22,20 @@ const char* scrambleKey() {
 }
 
 namespace {
-// The code page's character of every byte, converted once: the reader looks at each byte of a
-// file, and converting them one by one through the code page functions would dominate loading.
-struct ansiTable {
-    char16_t wide[256];
-    bool valid[256];
+// The code page's characters of the bytes 0x80 to 0xFF, converted once when the first of them
+// turns up: the reader looks at each byte of a file, and converting them one by one through the
+// code page functions would dominate loading. (The lower half is ASCII in every ANSI code page,
+// and a file of ASCII alone needs no conversion at all.)
+struct upperHalf {
+    char16_t wide[128];
+    bool valid[128];
 };
 
-const ansiTable& ansiCharacters() {
-    static const ansiTable table = [] {
-        ansiTable t{};
-        for (int b = 0; b < 256; ++b) {
-            const char byte = static_cast<char>(b);
+const upperHalf& upperHalfCharacters() {
+    static const upperHalf table = [] {
+        upperHalf t{};
+        for (int b = 0; b < 128; ++b) {
+            const char byte = static_cast<char>(0x80 + b);
             t.valid[b] = zt::MultiByteToWideChar(zt::CP_ACP, 0, &byte, 1, &t.wide[b], 1) == 1;
         }
         return t;
@@ -49,11 +51,15 @@ bool scriptFileReader::readLine(zt::string& line) {
     if (buffer.empty()) return false;
     const std::uint8_t* data = buffer.data();
     const size_t size = buffer.logicalLength();
-    const ansiTable& table = ansiCharacters();
+    const upperHalf* upper = nullptr;
     while (mPosition < size) {
         const std::uint8_t byte = data[mPosition++];
-        if (!table.valid[byte]) throw false;
-        const char16_t ch = table.wide[byte];
+        char16_t ch = byte;
+        if (byte >= 0x80) {
+            if (!upper) upper = &upperHalfCharacters();
+            if (!upper->valid[byte - 0x80]) throw false;
+            ch = upper->wide[byte - 0x80];
+        }
         if (ch == u'\r' || ch == u'\n') {
             // CR LF, LF and a lone CR each end one line.
             if (ch == u'\n' || mPosition >= size || data[mPosition] != '\n') ++mLineNumber;
