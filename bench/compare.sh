@@ -222,9 +222,31 @@ measure tcl_host "$N_HOST" "$build/bench_hostcall_tcl" "$N_HOST"
 # Parse: the first call of one function loads the whole file (ztscript run), and ztscript check
 # parses every function; luac5.4 -p parses the Lua file. The start-up of ztscript itself is
 # measured on its own (a one-line file) for reference.
-measure zt_start "" "$zt" run "$gen/empty.ztscr" empty
-measure lua_start "" lua5.4 "$gen/empty.lua"
-measure tcl_start "" tclsh8.6 "$gen/empty.tcl"
+# A start takes a few milliseconds, no more than the machine's jitter: the start-ups take the
+# median of ten times as many runs, the three programs in turn, so that a slow spell of the
+# machine hits all three alike.
+median() { sort -n "$1" | sed -n "$(( ($(wc -l < "$1") + 1) / 2 ))p"; }
+for ((i = 0; i < runs * 10; i++)); do
+  for name in zt lua tcl; do
+    case $name in
+      zt) cmd=("$zt" run "$gen/empty.ztscr" empty) ;;
+      lua) cmd=(lua5.4 "$gen/empty.lua") ;;
+      tcl) cmd=(tclsh8.6 "$gen/empty.tcl") ;;
+    esac
+    start=$(now_ns)
+    /usr/bin/time -f %M -o "$tmp/mem" "${cmd[@]}" >/dev/null 2>&1 || { echo "compare.sh: ${cmd[*]} failed" >&2; exit 1; }
+    end=$(now_ns)
+    echo $(((end - start) / 1000)) >> "$tmp/start_$name.us"
+    tail -n 1 "$tmp/mem" >> "$tmp/start_$name.kb"
+  done
+done
+for name in zt lua tcl; do
+  ms=$(awk -v us="$(median "$tmp/start_$name.us")" 'BEGIN { printf "%.1f", us / 1000 }')
+  kb=$(median "$tmp/start_$name.kb")
+  printf -v "ms_${name}_start" '%s' "$ms"
+  printf -v "kb_${name}_start" '%s' "$kb"
+  printf '   %-14s %10s ms %8s KiB\n' "${name}_start" "$ms" "$kb" >&2
+done
 measure zt_load "" "$zt" run "$gen/parse.ztscr" f1 1
 measure zt_check "" "$zt" check "$gen/parse.ztscr"
 measure lua_parse "" luac5.4 -p "$gen/parse.lua"
@@ -267,7 +289,7 @@ row "3 strings" strings "$ZT_N_STRINGS" "$N_STRINGS"
 row "4 map" map "$ZT_N_MAP" "$N_MAP"
 row "5 host calls" host "$ZT_N_HOST" "$N_HOST"
 row "5 host, cached" hosti "$ZT_N_HOST_CHECKED" "$N_HOST" host
-echo "Start-up: the program run on a script with nothing to do (ztscript: a one-line function)."
+echo "Start-up: the program run on a script with nothing to do (ztscript: a one-line function), the median of $((runs * 10)) runs of each, in turn."
 echo "N: iterations (loop, strings), keys (map), script calls (calls: fib $ZT_N_FIB for ztScript, fib $N_FIB"
 echo "for the peers; host calls). Ratios: time per item, ztScript against the peer (1.00 = as fast)."
 echo "'cached': a file check interval of 1 s (--file-check-interval 1000, setFileCheckInterval); the"
