@@ -125,6 +125,9 @@ protected:
                                   "  return(strlen(s))\n"
                                   "scrdef hostnested(in steps)\n"
                                   "  return(lim_call(\"count\", steps, \"3000\"))\n"
+                                  "scrdef reads()\n"
+                                  "  createvar(a, add<int>(\"1\", \"0\"));\n"
+                                  "  return(add<int>(a, a))\n"
                                   "scrdef counted()\n"
                                   "{ tcount(); tcount(); tcount(); tcount(); tcount(); tcount(); tcount(); tcount() }\n"
                                   "scrdef swallowing()\n"
@@ -212,6 +215,20 @@ TEST_F(Limits, AStepLimitOfNRunsNStatements) {
     testlib::executions = 0;
     EXPECT_EQ(call(context, u"counted"), nullptr) << (failure ? testlib::chainText(*failure) : std::string());
     EXPECT_EQ(testlib::executions.load(), 8);
+}
+
+// Reading a variable is a statement of its own, also as an operand: seven steps are the body,
+// createvar, its add, return, its add and the two reads of a.
+TEST_F(Limits, VariableReadsAreSteps) {
+    for (std::uint64_t steps : {6u, 7u}) {
+        SCOPED_TRACE(steps);
+        scriptcontext context;
+        executionLimits limits;
+        limits.maxSteps = steps;
+        context.setLimits(limits);
+        const executionLimitException* hit = call(context, u"reads");
+        EXPECT_EQ(hit != nullptr, steps < 7) << (failure ? testlib::chainText(*failure) : std::string("no failure"));
+    }
 }
 
 TEST_F(Limits, StepLimitLeavesCallsWithinItAlone) {

@@ -102,7 +102,7 @@ void statement::exec(codecontext& context, genericValue& result) const {
 const genericValue& statement::execStored(codecontext& context) const {
     // Reading a stored value nests nothing: without limits and tracing only failures need
     // handling.
-    if (!gBudget && zt::gLogLevel.load(std::memory_order_relaxed) > static_cast<int>(zt::logLevel::trace)) [[likely]] {
+    if (core::plainSteps()) [[likely]] {
         try {
             return storedValue(context);
         } catch (...) {

@@ -7,6 +7,7 @@
 
 #include "ztscript.h"
 
+#include <ztlog.h>
 #include <ztsystem.h>
 
 #include <chrono>
@@ -58,6 +59,11 @@ private:
 // The budget of the call running on this thread; null while no limit is set (defined in
 // execution.cpp).
 extern constinit ZT_FAST_TLS thread_local executionBudget* gBudget;
+
+// Whether a step is only its statement's work: no limit to count against and no trace to write.
+inline bool plainSteps() {
+    return !gBudget && zt::gLogLevel.load(std::memory_order_relaxed) > static_cast<int>(zt::logLevel::trace);
+}
 
 // Puts a call's limits in force on this thread for as long as the call runs.
 class budgetScope {

@@ -38,6 +38,10 @@ enum class dateOperation { add, subtract };
 statement* createDateCalculation(const std::vector<zt::string>& types, const std::vector<zt::string>& params,
                                  int flags, dateOperation operation);
 
+// The name read when provider is a bare read of a block variable ("getvar", a bare word), else
+// null (variables.cpp). Lets an operator read such an operand without running its statement.
+const scString* plainVariableRead(const valueProvider* provider);
+
 // Records in the order in which the parser consults them.
 const std::vector<scriptModule*>& builtInTable();
 

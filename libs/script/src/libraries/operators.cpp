@@ -7,6 +7,7 @@
 // division truncates toward zero, and dividing by zero or the smallest negative value by -1 is
 // an execution error.
 #include "builtin_libraries.h"
+#include "core/execution_budget.h"
 
 #include <ztinterfaces.h>
 #include <ztmath.h>
@@ -276,12 +277,19 @@ template <class T>
 struct operandSource {
     literalOperand<T> literal;
     bool inPlace = false;
+    // A bare variable read, read in place: its name.
+    scString variable;
+    bool readsVariable = false;
 
     // mayReadInPlace: nothing runs between delivering the operand and reading it as T (no
     // later operand could change the variable meanwhile).
     void prepare(const valueProvider* provider, bool mayReadInPlace) {
         literal.prepare(provider);
         inPlace = mayReadInPlace && readsStoredValue(provider);
+        if (const scString* name = inPlace ? modules::plainVariableRead(provider) : nullptr) {
+            variable = *name;
+            readsVariable = true;
+        }
     }
 };
 
@@ -292,6 +300,15 @@ public:
     // False when the provider fails.
     bool deliver(const operandSource<T>& source, const valueProvider& provider, codecontext& context) {
         if ((mKnown = source.literal.value())) return true;
+        // A variable that is there is read directly when its read would be no more than that
+        // (no limit counts it, no trace shows it); otherwise its statement runs, which also
+        // reports a missing variable.
+        if (source.readsVariable && core::plainSteps()) {
+            if (const genericValue* v = context.variableAddress(source.variable)) {
+                mValue = v;
+                return true;
+            }
+        }
         if (source.inPlace) {
             mValue = static_cast<const statementProvider&>(provider).storedValue(context);
             return true;

@@ -253,11 +253,18 @@ public:
             return context.variable(mName); // reports the missing name
         }
     }
+    // The name when this reads a block variable.
+    const scString* variableName() const { return mScope == scVariable ? &mName : nullptr; }
 
 private:
     scString mName;
     eScope mScope = scVariable;
 };
+
+const scString* readName(const statement* st) {
+    const auto* read = dynamic_cast<const getVariable*>(st);
+    return read ? read->variableName() : nullptr;
+}
 
 // -------------------------------------------------------------------------------------------
 // getvarptr / &getvar / getparameterptr / &getparameter / getglobalvarptr
@@ -323,5 +330,10 @@ statement* dispatch(const zt::string& keyword, const std::vector<zt::string>& ty
 } // namespace
 
 scriptModule modules::varsModule(&dispatch);
+
+const scString* modules::plainVariableRead(const valueProvider* provider) {
+    const auto* call = dynamic_cast<const statementProvider*>(provider);
+    return call ? readName(call->getStatement()) : nullptr;
+}
 
 } // namespace zt::script
