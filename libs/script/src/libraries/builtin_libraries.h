@@ -7,6 +7,8 @@
 
 #include <ztutils.h>
 
+#include <typeinfo>
+
 namespace zt::script::modules {
 
 extern scriptModule colorModule;     // colours.cpp
@@ -41,6 +43,25 @@ statement* createDateCalculation(const std::vector<zt::string>& types, const std
 // The name read when provider is a bare read of a block variable ("getvar", a bare word), else
 // null (variables.cpp). Lets an operator read such an operand without running its statement.
 const scString* plainVariableRead(const valueProvider* provider);
+
+// How a value provider delivers, decided when the statement holding it is built: the statement
+// of a call is run directly, as the provider's getValue would run it. (A flag, unlike a pointer
+// to the statement, stays right in copies of the statement holding the provider.)
+struct delivery {
+    bool runsStatement = false;
+
+    void prepare(const valueProvider* provider) {
+        // Exactly a statementProvider: a class derived from it may deliver otherwise.
+        runsStatement = provider && typeid(*provider) == typeid(statementProvider) &&
+                        static_cast<const statementProvider*>(provider)->getStatement();
+    }
+    // provider.getValue(context, value), for the provider this was prepared with.
+    bool deliver(const valueProvider& provider, codecontext& context, genericValue& value) const {
+        if (!runsStatement) return provider.getValue(context, value);
+        static_cast<const statementProvider&>(provider).getStatement()->exec(context, value);
+        return true;
+    }
+};
 
 // Records in the order in which the parser consults them.
 const std::vector<scriptModule*>& builtInTable();

@@ -102,6 +102,7 @@ public:
         clonePtr<_while> st(new _while);
         st->mCondition.reset(valueProvider::createFrom(params[0], flags));
         if (!st->mCondition) rejectStatement(u"_while::createFrom: error parsing \"%s\"", params[0]);
+        st->mConditionDelivery.prepare(st->mCondition.get());
         st->mBody.reset(statement::createFrom(params[1], flags | sfAllowBreak | sfAllowContinue));
         if (!st->mBody) {
             // An empty body does nothing, but it still runs as a statement in every round, so
@@ -140,12 +141,13 @@ private:
     bool condition(codecontext& context) const {
         genericValue value;
         bool result = false;
-        if (!mCondition->getValue(context, value) || !value.get(result))
+        if (!mConditionDelivery.deliver(*mCondition, context, value) || !value.get(result))
             execError(this, u"error retrieving condition-result");
         return result;
     }
 
     clonePtr<valueProvider> mCondition;
+    modules::delivery mConditionDelivery;
     clonePtr<statement> mBody;
     bool mBodyOpensBlock = false;
 };

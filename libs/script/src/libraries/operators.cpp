@@ -276,6 +276,7 @@ bool readsStoredValue(const valueProvider* provider) {
 template <class T>
 struct operandSource {
     literalOperand<T> literal;
+    modules::delivery delivery;
     bool inPlace = false;
     // A bare variable read, read in place: its name.
     scString variable;
@@ -285,6 +286,7 @@ struct operandSource {
     // later operand could change the variable meanwhile).
     void prepare(const valueProvider* provider, bool mayReadInPlace) {
         literal.prepare(provider);
+        delivery.prepare(provider);
         inPlace = mayReadInPlace && readsStoredValue(provider);
         if (const scString* name = inPlace ? modules::plainVariableRead(provider) : nullptr) {
             variable = *name;
@@ -314,7 +316,7 @@ public:
             return true;
         }
         mValue = &mCopy;
-        return provider.getValue(context, mCopy);
+        return source.delivery.deliver(provider, context, mCopy);
     }
     // Reads the delivered operand as T.
     bool as(T& out) const {

@@ -200,6 +200,7 @@ public:
         st->mScope = scope;
         st->mName = nameFrom(params[0], u"setVariable::createFrom: error setting variablename \"%s\"");
         if (params.size() >= 2) st->mValue.reset(valueProvider::createFrom(params[1], flags));
+        st->mDelivery.prepare(st->mValue.get());
         return st.release();
     }
     statement* clone() const override { return new setVariable(*this); }
@@ -214,7 +215,7 @@ private:
     genericValue& assign(codecontext& context) const {
         genericValue* target = addressOf(context, mScope, mName);
         if (!target) execError(this, u"Error retrieving variable %s", mName.string());
-        if (mValue && !mValue->getValue(context, *target))
+        if (mValue && !mDelivery.deliver(*mValue, context, *target))
             execError(this, u"Error retrieving value for variable \"%s\"", mName.string());
         return *target;
     }
@@ -222,6 +223,7 @@ private:
     eScope mScope = scVariable;
     scString mName;
     clonePtr<valueProvider> mValue;
+    modules::delivery mDelivery;
 };
 
 // -------------------------------------------------------------------------------------------
