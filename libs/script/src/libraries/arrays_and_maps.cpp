@@ -6,6 +6,7 @@
 // named variable in place. The name is the first argument, taken exactly as written (no blanks
 // removed, case kept) and looked up through the context chain: blocks, parameters, globals.
 #include "builtin_libraries.h"
+#include "operands.h"
 
 #include <map>
 #include <new>
@@ -243,13 +244,19 @@ protected:
     // Evaluates the key provider and reads it as K; raises "Error retrieving key" on failure.
     K key(codecontext& context) const {
         K k{};
-        genericValue value;
-        if (!mKey || !mKey->getValue(context, value) || !value.get(k)) execError(this, u"Error retrieving key");
+        modules::deliveredOperand<K> delivered;
+        if (!mKey || !delivered.deliver(mKeySource, *mKey, context) || !delivered.as(k))
+            execError(this, u"Error retrieving key");
         return k;
+    }
+    void setKey(valueProvider* key) {
+        mKey.reset(key);
+        mKeySource.prepare(mKey.get(), true); // read as K as soon as it is delivered
     }
 
     scString mName;
     clonePtr<valueProvider> mKey;
+    modules::operandSource<K> mKeySource;
 };
 
 template <class K>
@@ -260,8 +267,9 @@ public:
         clonePtr<insertIntoMap> st(allocateStatement<insertIntoMap>(__LINE__));
         const char16_t* message = u"insertIntoMap::createFrom: error parsing \"%s\"";
         st->mName = containerName(params[0], message);
-        st->mKey.reset(providerFrom(params[1], flags, message));
+        st->setKey(providerFrom(params[1], flags, message));
         st->mValue.reset(providerFrom(params[2], flags, message));
+        st->mValueDelivery.prepare(st->mValue.get());
         return st.release();
     }
 
@@ -271,7 +279,8 @@ public:
         this->map(context);
         const K k = this->key(context);
         genericValue value;
-        if (!mValue || !mValue->getValue(context, value)) statement::execError(this, u"Error retrieving value");
+        if (!mValue || !mValueDelivery.deliver(*mValue, context, value))
+            statement::execError(this, u"Error retrieving value");
         // The evaluations may have replaced the variable: look it up again.
         mapType<K>& m = this->map(context);
         try {
@@ -285,6 +294,7 @@ public:
 
 private:
     clonePtr<valueProvider> mValue;
+    modules::delivery mValueDelivery;
 };
 
 template <class K>
@@ -295,7 +305,7 @@ public:
         clonePtr<findInMap> st(allocateStatement<findInMap>(__LINE__));
         const char16_t* message = u"findInMap::createFrom: error parsing \"%s\"";
         st->mName = containerName(params[0], message);
-        st->mKey.reset(providerFrom(params[1], flags, message));
+        st->setKey(providerFrom(params[1], flags, message));
         return st.release();
     }
 

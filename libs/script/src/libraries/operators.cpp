@@ -7,7 +7,7 @@
 // division truncates toward zero, and dividing by zero or the smallest negative value by -1 is
 // an execution error.
 #include "builtin_libraries.h"
-#include "core/execution_budget.h"
+#include "operands.h"
 
 #include <ztinterfaces.h>
 #include <ztmath.h>
@@ -239,102 +239,9 @@ T* allocateStatement(int line) {
 }
 
 using zt::script::providerFor;
-
-// A literal operand read as T once, when its statement is built, so that executions skip the
-// text conversion. The value stands for the literal while the type conversions stay as they
-// were (a host may replace one); otherwise the operand is read as any other.
-template <class T>
-class literalOperand {
-public:
-    void prepare(const valueProvider* provider) {
-        mKnown = false;
-        const auto* literal = dynamic_cast<const constantProvider*>(provider);
-        if (!literal) return;
-        mGeneration = zt::typeConversionManager::instance().generation();
-        genericValue text;
-        text.set(literal->text()); // as the literal delivers itself
-        mKnown = text.get(mValue);
-    }
-    const T* value() const {
-        return mKnown && mGeneration == zt::typeConversionManager::instance().generation() ? &mValue : nullptr;
-    }
-
-private:
-    T mValue{};
-    bool mKnown = false;
-    std::uint64_t mGeneration = 0;
-};
-
-// Whether provider reads a stored value (a variable read), which can be read in place.
-bool readsStoredValue(const valueProvider* provider) {
-    const auto* st = dynamic_cast<const statementProvider*>(provider);
-    return st && st->readsStoredValue();
-}
-
-// Where an operand comes from, decided when its statement is built: a literal (read once), a
-// variable that may be read in place, or any other provider.
-template <class T>
-struct operandSource {
-    literalOperand<T> literal;
-    modules::delivery delivery;
-    bool inPlace = false;
-    // A bare variable read, read in place: its name.
-    scString variable;
-    bool readsVariable = false;
-
-    // mayReadInPlace: nothing runs between delivering the operand and reading it as T (no
-    // later operand could change the variable meanwhile).
-    void prepare(const valueProvider* provider, bool mayReadInPlace) {
-        literal.prepare(provider);
-        delivery.prepare(provider);
-        inPlace = mayReadInPlace && readsStoredValue(provider);
-        if (const scString* name = inPlace ? modules::plainVariableRead(provider) : nullptr) {
-            variable = *name;
-            readsVariable = true;
-        }
-    }
-};
-
-// One delivery of an operand during one execution.
-template <class T>
-class deliveredOperand {
-public:
-    // False when the provider fails.
-    bool deliver(const operandSource<T>& source, const valueProvider& provider, codecontext& context) {
-        if ((mKnown = source.literal.value())) return true;
-        // A variable that is there is read directly when its read would be no more than that
-        // (no limit counts it, no trace shows it); otherwise its statement runs, which also
-        // reports a missing variable.
-        if (source.readsVariable && core::plainSteps()) {
-            if (const genericValue* v = context.variableAddress(source.variable)) {
-                mValue = v;
-                return true;
-            }
-        }
-        if (source.inPlace) {
-            mValue = static_cast<const statementProvider&>(provider).storedValue(context);
-            return true;
-        }
-        mValue = &mCopy;
-        return source.delivery.deliver(provider, context, mCopy);
-    }
-    // Reads the delivered operand as T.
-    bool as(T& out) const {
-        if (!mKnown) return mValue->get(out);
-        out = *mKnown;
-        return true;
-    }
-
-private:
-    const T* mKnown = nullptr;
-    const genericValue* mValue = nullptr;
-    genericValue mCopy;
-};
-
-// Whether delivering provider can change anything: literals and variable reads cannot.
-inline bool deliversWithoutEffects(const valueProvider* provider) {
-    return !provider || dynamic_cast<const constantProvider*>(provider) || readsStoredValue(provider);
-}
+using modules::deliveredOperand;
+using modules::deliversWithoutEffects;
+using modules::operandSource;
 
 // -------------------------------------------------------------------------------------------
 
