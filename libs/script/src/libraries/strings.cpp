@@ -55,13 +55,14 @@ public:
         }
         clonePtr<scr_strlen> st(allocateStatement<scr_strlen>(__LINE__));
         st->mpText.reset(providerFor(params[0], flags, u"strlen::createFrom: error parsing \"%s\""));
+        st->mTextDelivery.prepare(st->mpText.get());
         return st.release();
     }
     statement* clone() const override { return new scr_strlen(*this); }
     void execute(codecontext& context, genericValue& result) const override {
         if (!mpText) execError(this, u"error retrieving string (1)");
         genericValue value;
-        if (!mpText->getValue(context, value)) execError(this, u"error retrieving string (2)");
+        if (!mTextDelivery.deliver(*mpText, context, value)) execError(this, u"error retrieving string (2)");
         zt::uint64 length = 0;
         if (const zt::string* s = value.constPtrTo<zt::string>()) {
             length = s->size();
@@ -75,6 +76,7 @@ public:
 
 private:
     clonePtr<valueProvider> mpText;
+    modules::delivery mTextDelivery;
 };
 
 // -------------------------------------------------------------------------------------------
@@ -91,7 +93,9 @@ public:
         st->mTexts.reserve(params.size());
         for (const zt::string& param : params) {
             valueProvider* provider = providerFor(param, flags, u"strcat::createFrom: error parsing \"%s\"");
-            st->mTexts.push_back({clonePtr<valueProvider>(provider), kindOf(provider)});
+            modules::delivery delivery;
+            delivery.prepare(provider);
+            st->mTexts.push_back({clonePtr<valueProvider>(provider), kindOf(provider), delivery});
         }
         return st.release();
     }
@@ -110,7 +114,7 @@ public:
             const genericValue* value = &delivered;
             if (p.kind == partKind::stored)
                 value = static_cast<const statementProvider&>(*p.provider).storedValue(context);
-            else if (!p.provider || !p.provider->getValue(context, delivered))
+            else if (!p.provider || !p.delivery.deliver(*p.provider, context, delivered))
                 execError(this, u"error retrieving string");
             if (const zt::string* s = value->constPtrTo<zt::string>()) {
                 joined += *s;
@@ -131,6 +135,7 @@ private:
     struct part {
         clonePtr<valueProvider> provider;
         partKind kind;
+        modules::delivery delivery;
     };
     static partKind kindOf(const valueProvider* provider) {
         if (dynamic_cast<const constantProvider*>(provider)) return partKind::literal;
