@@ -37,11 +37,11 @@ check() {
   fi
 }
 
-check "loop round" 1920 100000 $workloads loop 100000
-check "string" 3120 100000 $workloads strings 100000
-check "map key" 5150 50000 $workloads map 50000
+check "loop round" 1610 100000 $workloads loop 100000
+check "string" 2820 100000 $workloads strings 100000
+check "map key" 4610 50000 $workloads map 50000
 # fib 15 makes 1973 calls
-check "call, file check interval" 3250 1973 --file-check-interval 1000 $workloads fib 15
-check "call, disk looked at" 4850 1973 $workloads fib 15
+check "call, file check interval" 3140 1973 --file-check-interval 1000 $workloads fib 15
+check "call, disk looked at" 4750 1973 $workloads fib 15
 echo "instructions: start-up $startup"
 exit $failed
