@@ -154,25 +154,35 @@ const std::u16string& resolveKey(const zt::string& basePath, const zt::string& f
     return key;
 }
 
-// The functions that this thread called, copied at one generation of the code manager's
-// entries: a call that repeats one takes it without the manager's lock (see loadFunction).
-struct functionsByThread {
+// What this thread copied of one of the code manager's shared tables (its file records, its
+// functions), at one generation of the table: while the generation stays, the copies are what
+// the table holds, and a call that repeats one takes it without the manager's lock.
+template <class T>
+struct copiesByThread {
     const void* manager = nullptr;
     std::uint64_t generation = 0;
-    std::unordered_map<std::u16string, std::shared_ptr<const codeManager::loadedFunction>, std::hash<std::u16string>,
-                       zt::sameTextEqual>
-        functions;
+    std::unordered_map<std::u16string, std::shared_ptr<const T>, std::hash<std::u16string>, zt::sameTextEqual> byKey;
+
+    // The copy of key while the table of manager is at generation current, else null.
+    const std::shared_ptr<const T>* find(const void* owner, std::uint64_t current, const std::u16string& key) const {
+        if (manager != owner || generation != current) return nullptr;
+        auto it = byKey.find(key);
+        return it == byKey.end() ? nullptr : &it->second;
+    }
+    // Under the table's lock, after it moved from generation before to now: the copies stay
+    // when they were of before, and are dropped otherwise.
+    void moveTo(const void* owner, std::uint64_t before, std::uint64_t now) {
+        if (manager != owner || generation != before) {
+            byKey.clear();
+            manager = owner;
+        }
+        generation = now;
+    }
 };
 
-// The records of the code manager that this thread used, copied at one generation of them. A
-// call that repeats one finds it here without taking the manager's lock, as long as nothing
-// changed the records since.
-struct resolvedByThread {
-    const void* manager = nullptr;
-    std::uint64_t generation = 0;
-    std::unordered_map<std::u16string, std::shared_ptr<const codeManager::resolvedFile>, std::hash<std::u16string>,
-                       zt::sameTextEqual>
-        records;
+using functionsByThread = copiesByThread<codeManager::loadedFunction>;
+
+struct resolvedByThread : copiesByThread<codeManager::resolvedFile> {
     std::shared_ptr<const codeManager::resolvedFile> unrecorded; // the last one not kept by the manager
 };
 } // namespace
@@ -286,33 +296,23 @@ const std::shared_ptr<const codeManager::resolvedFile>& codeManager::resolveFile
     resolvedByThread& mine = zt::threadOwned<resolvedByThread>();
     const std::u16string& key = resolveKey(basePath, fileName);
     static const std::shared_ptr<const resolvedFile> none;
-    const std::shared_ptr<const resolvedFile>* found = nullptr;
-    if (mine.manager == this && mine.generation == mp->mResolvedGeneration.load(std::memory_order_acquire)) {
-        if (auto it = mine.records.find(key); it != mine.records.end()) found = &it->second;
-    }
+    const std::shared_ptr<const resolvedFile>* found =
+        mine.find(this, mp->mResolvedGeneration.load(std::memory_order_acquire), key);
     if (!found) {
         std::lock_guard<std::mutex> guard(mp->mResolveMutex);
         const std::uint64_t generation = mp->mResolvedGeneration.load(std::memory_order_relaxed);
-        if (mine.manager != this || mine.generation != generation) {
-            mine.records.clear();
-            mine.manager = this;
-            mine.generation = generation;
-        }
+        mine.moveTo(this, generation, generation);
         auto it = mp->mResolved.find(key);
-        found = it == mp->mResolved.end() ? &none : &mine.records.insert_or_assign(key, it->second).first->second;
+        found = it == mp->mResolved.end() ? &none : &mine.byKey.insert_or_assign(key, it->second).first->second;
     }
     const std::shared_ptr<const resolvedFile>& known = *found;
     // Keeps this thread's copies the manager's after the key's record changed to record (under
     // mResolveMutex, the generation moved on from before); gives this thread's copy.
     const auto keep = [&](std::shared_ptr<const resolvedFile> record, bool recorded,
                           std::uint64_t before) -> const std::shared_ptr<const resolvedFile>& {
-        if (mine.manager != this || mine.generation != before) {
-            mine.records.clear();
-            mine.manager = this;
-        }
-        mine.generation = mp->mResolvedGeneration.load(std::memory_order_relaxed);
-        if (recorded) return mine.records.insert_or_assign(key, std::move(record)).first->second;
-        mine.records.erase(key);
+        mine.moveTo(this, before, mp->mResolvedGeneration.load(std::memory_order_relaxed));
+        if (recorded) return mine.byKey.insert_or_assign(key, std::move(record)).first->second;
+        mine.byKey.erase(key);
         mine.unrecorded = std::move(record);
         return mine.unrecorded;
     };
@@ -469,25 +469,19 @@ std::shared_ptr<const codeManager::loadedFunction> codeManager::loadFunction(con
     // The function this thread took last time, while no entry changed since (the use is
     // counted before the generation is looked at again: see releaseIdleFunctions).
     functionsByThread& mine = zt::threadOwned<functionsByThread>();
-    if (mine.manager == this && mine.generation == mp->mFunctionsGeneration.load()) {
-        if (auto it = mine.functions.find(key); it != mine.functions.end()) {
-            const std::shared_ptr<const loadedFunction>& fn = it->second;
-            if (current(*fn) && fn->trusted.load(std::memory_order_acquire)) {
-                fn->uses.fetch_add(1);
-                if (mp->mFunctionsGeneration.load() == mine.generation) return fn;
-                fn->uses.fetch_sub(1);
-            }
+    if (const auto* copy = mine.find(this, mp->mFunctionsGeneration.load(), key)) {
+        const std::shared_ptr<const loadedFunction>& fn = *copy;
+        if (current(*fn) && fn->trusted.load(std::memory_order_acquire)) {
+            fn->uses.fetch_add(1);
+            if (mp->mFunctionsGeneration.load() == mine.generation) return fn;
+            fn->uses.fetch_sub(1);
         }
     }
     // Takes fn for the call (under mMutex) and keeps this thread's copy of it.
     const auto take = [&](const std::shared_ptr<const loadedFunction>& fn, std::uint64_t generationBefore) {
         ++fn->uses;
-        if (mine.manager != this || mine.generation != generationBefore) {
-            mine.functions.clear();
-            mine.manager = this;
-        }
-        mine.generation = mp->mFunctionsGeneration.load(std::memory_order_relaxed);
-        mine.functions.insert_or_assign(key, fn);
+        mine.moveTo(this, generationBefore, mp->mFunctionsGeneration.load(std::memory_order_relaxed));
+        mine.byKey.insert_or_assign(key, fn);
         return fn;
     };
 
