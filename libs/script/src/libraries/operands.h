@@ -8,6 +8,13 @@
 
 #include <cstdint>
 
+// Operand delivery is the innermost step of every operation: it is inlined into each of them.
+#if defined(__GNUC__) || defined(__clang__)
+#  define ZT_INLINE [[gnu::always_inline]] inline
+#else
+#  define ZT_INLINE inline
+#endif
+
 namespace zt::script::modules {
 // Each library compiles its own copies (internal linkage), optimised for its own statements.
 namespace {
@@ -72,7 +79,7 @@ template <class T>
 class deliveredOperand {
 public:
     // False when the provider fails.
-    bool deliver(const operandSource<T>& source, const valueProvider& provider, codecontext& context) {
+    ZT_INLINE bool deliver(const operandSource<T>& source, const valueProvider& provider, codecontext& context) {
         if ((mKnown = source.literal.value())) return true;
         // A variable that is there is read directly when its read would be no more than that
         // (no limit counts it, no trace shows it); otherwise its statement runs, which also
