@@ -624,6 +624,14 @@ public:
     const genericValue& variable(const scString& name) const;
     genericValue* variableAddress(const scString& name);
     const genericValue* variableAddress(const scString& name) const;
+    // variableAddress, compiled into the caller: the blocks' variables from this one outwards,
+    // then the parameters, then the global variables.
+    genericValue* findVariable(const scString& name) {
+        for (codecontext* c = this; c; c = c->mpOuterBlock)
+            if (genericValue* v = c->mVariables.genericValue(name)) return v;
+        if (genericValue* v = parameterAddress(name)) return v;
+        return globalContextVariableAddress(name);
+    }
     void initScriptContext(scriptcontext& target);
 
     codecontext* outerBlock() const { return mpOuterBlock; }

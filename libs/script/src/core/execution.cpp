@@ -174,12 +174,7 @@ void compoundstatement::execute(codecontext& context, genericValue& result) cons
 
 bool codecontext::hasVariable(const scString& name) const { return variableAddress(name) != nullptr; }
 
-genericValue* codecontext::variableAddress(const scString& name) {
-    for (codecontext* c = this; c; c = c->mpOuterBlock)
-        if (genericValue* v = c->mVariables.genericValue(name)) return v;
-    if (genericValue* v = parameterAddress(name)) return v;
-    return globalContextVariableAddress(name);
-}
+genericValue* codecontext::variableAddress(const scString& name) { return findVariable(name); }
 
 const genericValue* codecontext::variableAddress(const scString& name) const {
     return const_cast<codecontext*>(this)->variableAddress(name);

@@ -42,7 +42,7 @@ scString containerName(const zt::string& text, const char16_t* message) {
 // it is empty, or it holds another type. A read-only holder throws false from ptr().
 template <class C>
 C* containerOf(codecontext& context, const scString& name) {
-    genericValue* variable = context.variableAddress(name);
+    genericValue* variable = context.findVariable(name);
     if (!variable || variable->isEmpty()) return nullptr;
     auto* h = genericValue::holder<C>::of(*variable->getHolder());
     return h ? h->ptr() : nullptr;

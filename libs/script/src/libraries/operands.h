@@ -85,7 +85,7 @@ public:
         // (no limit counts it, no trace shows it); otherwise its statement runs, which also
         // reports a missing variable.
         if (source.readsVariable && core::plainSteps()) {
-            if (const genericValue* v = context.variableAddress(source.variable)) {
+            if (const genericValue* v = context.findVariable(source.variable)) {
                 mValue = v;
                 return true;
             }

@@ -187,7 +187,7 @@ genericValue* addressOf(codecontext& context, eScope scope, const scString& name
     switch (scope) {
     case scParameter: return context.parameterAddress(name);
     case scGlobal: return context.globalContextVariableAddress(name);
-    default: return context.variableAddress(name);
+    default: return context.findVariable(name);
     }
 }
 
@@ -250,7 +250,7 @@ public:
         case scParameter: return context.parameter(mName);
         case scGlobal: return context.globalContextVariable(mName);
         default:
-            if (genericValue* v = context.variableAddress(mName)) [[likely]]
+            if (genericValue* v = context.findVariable(mName)) [[likely]]
                 return *v;
             return context.variable(mName); // reports the missing name
         }
