@@ -51,6 +51,7 @@ public:
         clonePtr<_if> st(new _if);
         st->mCondition.reset(valueProvider::createFrom(params[0], flags));
         if (!st->mCondition) rejectStatement(u"_if::createFrom: error parsing \"%s\"", params[0]);
+        st->mConditionDelivery.prepare(st->mCondition.get());
         st->mThen.reset(branch(params[1], flags));
         if (params.size() > 2) st->mElse.reset(branch(params[2], flags));
         return st.release();
@@ -60,7 +61,7 @@ public:
 
     void execute(codecontext& context, genericValue&) const override {
         genericValue value;
-        if (!mCondition->getValue(context, value)) execError(this, u"error retrieving condition-result");
+        if (!mConditionDelivery.deliver(*mCondition, context, value)) execError(this, u"error retrieving condition-result");
         bool condition = false;
         if (!value.isEmpty()) {
             if (!value.get(condition)) {
@@ -88,6 +89,7 @@ private:
     }
 
     clonePtr<valueProvider> mCondition;
+    modules::delivery mConditionDelivery;
     clonePtr<statement> mThen;
     clonePtr<statement> mElse;
 };
@@ -276,6 +278,7 @@ public:
     static statement* createFrom(const std::vector<zt::string>& params, int flags) {
         clonePtr<_return> st(new _return);
         if (!params.empty()) st->mValue.reset(valueProvider::createFrom(params[0], flags));
+        st->mDelivery.prepare(st->mValue.get());
         return st.release();
     }
 
@@ -283,13 +286,14 @@ public:
 
     void execute(codecontext& context, genericValue& result) const override {
         result.clear();
-        if (mValue && !mValue->getValue(context, result)) execError(this, u"error retrieving returnvalue");
+        if (mValue && !mDelivery.deliver(*mValue, context, result)) execError(this, u"error retrieving returnvalue");
         if (!context.setParameter(scriptcontext::returnparam(), result))
             execError(this, u"error setting returnvalue to context");
     }
 
 private:
     clonePtr<valueProvider> mValue;
+    modules::delivery mDelivery;
 };
 
 class treatasfunction : public scriptbasestatement {
@@ -358,6 +362,7 @@ public:
         for (size_t i = 1; i < params.size(); ++i) {
             clonePtr<valueProvider> argument(valueProvider::createFrom(params[i], flags));
             if (!argument) rejectStatement(u"callFunction::createFrom: error parsing \"%s\"", params[i]);
+            st->mArgumentDeliveries.emplace_back().prepare(argument.get());
             st->mArguments.push_back(std::move(argument));
         }
         return st.release();
@@ -390,7 +395,8 @@ public:
         std::vector<genericValue>& arguments = pooled.values;
         arguments.resize(mArguments.size());
         try {
-            for (size_t i = 0; i < mArguments.size(); ++i) mArguments[i]->getValue(context, arguments[i]);
+            for (size_t i = 0; i < mArguments.size(); ++i)
+                mArgumentDeliveries[i].deliver(*mArguments[i], context, arguments[i]);
         } catch (const zt::exception& e) {
             execError(this, &e, u"Error retrieving script-parameter");
         } catch (...) {
@@ -427,6 +433,7 @@ public:
 private:
     zt::string mCodeId;
     std::vector<clonePtr<valueProvider>> mArguments;
+    std::vector<modules::delivery> mArgumentDeliveries;
 };
 
 // ---------------------------------------------------------------------------------------------
