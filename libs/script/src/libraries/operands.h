@@ -50,6 +50,26 @@ inline bool readsStoredValue(const valueProvider* provider) {
     return st && st->readsStoredValue();
 }
 
+// A stored value read in place (a provider for which readsStoredValue holds). A bare variable
+// that is there is read straight from the blocks when its read would be no more than that (no
+// limit counts it, no trace shows it); otherwise its statement runs, which also reports a
+// missing variable.
+struct storedRead {
+    scString variable;
+    bool direct = false;
+
+    void prepare(const valueProvider* provider) {
+        const scString* name = plainVariableRead(provider);
+        direct = name != nullptr;
+        if (direct) variable = *name;
+    }
+    ZT_INLINE const genericValue& read(const valueProvider& provider, codecontext& context) const {
+        if (direct && core::plainSteps())
+            if (const genericValue* v = context.findVariable(variable)) return *v;
+        return *static_cast<const statementProvider&>(provider).storedValue(context);
+    }
+};
+
 // Where an operand comes from, decided when its statement is built: a literal (read once), a
 // variable that may be read in place, or any other provider.
 template <class T>
@@ -57,9 +77,7 @@ struct operandSource {
     literalOperand<T> literal;
     modules::delivery delivery;
     bool inPlace = false;
-    // A bare variable read, read in place: its name.
-    scString variable;
-    bool readsVariable = false;
+    storedRead stored;
 
     // mayReadInPlace: nothing runs between delivering the operand and reading it as T (no
     // later operand could change the variable meanwhile).
@@ -67,10 +85,7 @@ struct operandSource {
         literal.prepare(provider);
         delivery.prepare(provider);
         inPlace = mayReadInPlace && readsStoredValue(provider);
-        if (const scString* name = inPlace ? plainVariableRead(provider) : nullptr) {
-            variable = *name;
-            readsVariable = true;
-        }
+        if (inPlace) stored.prepare(provider);
     }
 };
 
@@ -81,17 +96,8 @@ public:
     // False when the provider fails.
     ZT_INLINE bool deliver(const operandSource<T>& source, const valueProvider& provider, codecontext& context) {
         if ((mKnown = source.literal.value())) return true;
-        // A variable that is there is read directly when its read would be no more than that
-        // (no limit counts it, no trace shows it); otherwise its statement runs, which also
-        // reports a missing variable.
-        if (source.readsVariable && core::plainSteps()) {
-            if (const genericValue* v = context.findVariable(source.variable)) {
-                mValue = v;
-                return true;
-            }
-        }
         if (source.inPlace) {
-            mValue = static_cast<const statementProvider&>(provider).storedValue(context);
+            mValue = &source.stored.read(provider, context);
             return true;
         }
         mValue = &mCopy;

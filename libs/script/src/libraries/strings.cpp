@@ -7,6 +7,7 @@
 //   replace (all others):     the result's previous content is dropped and it takes the type
 //           the statement produces.
 #include "builtin_libraries.h"
+#include "operands.h"
 
 #include <algorithm>
 #include <climits>
@@ -93,9 +94,10 @@ public:
         st->mTexts.reserve(params.size());
         for (const zt::string& param : params) {
             valueProvider* provider = providerFor(param, flags, u"strcat::createFrom: error parsing \"%s\"");
-            modules::delivery delivery;
-            delivery.prepare(provider);
-            st->mTexts.push_back({clonePtr<valueProvider>(provider), kindOf(provider), delivery});
+            part p{clonePtr<valueProvider>(provider), kindOf(provider), {}, {}};
+            p.delivery.prepare(provider);
+            if (p.kind == partKind::stored) p.stored.prepare(provider);
+            st->mTexts.push_back(std::move(p));
         }
         return st.release();
     }
@@ -113,7 +115,7 @@ public:
             genericValue delivered;
             const genericValue* value = &delivered;
             if (p.kind == partKind::stored)
-                value = static_cast<const statementProvider&>(*p.provider).storedValue(context);
+                value = &p.stored.read(*p.provider, context);
             else if (!p.provider || !p.delivery.deliver(*p.provider, context, delivered))
                 execError(this, u"error retrieving string");
             if (const zt::string* s = value->constPtrTo<zt::string>()) {
@@ -136,6 +138,7 @@ private:
         clonePtr<valueProvider> provider;
         partKind kind;
         modules::delivery delivery;
+        modules::storedRead stored;
     };
     static partKind kindOf(const valueProvider* provider) {
         if (dynamic_cast<const constantProvider*>(provider)) return partKind::literal;
