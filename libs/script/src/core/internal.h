@@ -11,6 +11,8 @@ namespace zt::script::core {
 
 // The blanks trimmed around statement texts, arguments and definitions.
 inline const zt::string kBlanks = u" \t";
+// The line breaks a statement text loses before it is parsed.
+inline const zt::string kLineBreaks = u"\r\n";
 
 // A localised message with its parameters; a parameter without a value is set to null.
 inline locString makeMessage(const char16_t* id, const char16_t* text,

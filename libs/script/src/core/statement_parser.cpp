@@ -13,6 +13,7 @@
 namespace zt::script {
 
 using core::kBlanks;
+using core::kLineBreaks;
 using core::nestingGuard;
 
 namespace {
@@ -157,7 +158,7 @@ std::vector<parseFrame>& parseFrames() { return zt::threadOwned<std::vector<pars
 sourcePosition& lastParseFailure() { return zt::threadOwned<sourcePosition, lastParseFailureTag>(); }
 
 // Offset in the body of s, a trimmed text; lead is the number of blanks trimmed at its start.
-size_t bodyOffsetOf(const zt::string& s, size_t lead) {
+size_t bodyOffsetOf(std::u16string_view s, size_t lead) {
     if (parseFrames().empty()) return lead; // the body itself
     parseFrame& parent = parseFrames().back();
     if (s.empty()) return parent.offset;
@@ -204,10 +205,10 @@ sourcePosition lastParseFailurePosition() { return lastParseFailure(); }
 statement* statementParser::createStatementFrom(const zt::string& text, int flags) {
     if (!gSourceMap) return createStatementAt(text, flags, 0);
     // Where the trimmed text starts in the body.
-    zt::string trimmed = text;
-    trimmed.deleteLeading(kBlanks);
-    const size_t lead = text.size() - trimmed.size();
-    trimmed.deleteTrailing(kBlanks);
+    const size_t first = text.find_first_not_of(kBlanks);
+    const size_t lead = first == zt::string::npos ? text.size() : first;
+    const std::u16string_view trimmed =
+        first == zt::string::npos ? std::u16string_view() : std::u16string_view(text).substr(first, text.find_last_not_of(kBlanks) - first + 1);
     const size_t offset = bodyOffsetOf(trimmed, lead);
     // A block's place is that of its first statement.
     size_t inner = 0;
@@ -239,8 +240,11 @@ statement* statementParser::createStatementAt(const zt::string& text, int flags,
         const unexpectedErrorException tooDeep(u"statements nested deeper than %d levels", kMaxParseNesting);
         throw errParsingException(text.size() >= 128 ? zt::string(text.substr(0, 122) + u" ...") : text, &tooDeep);
     }
-    zt::string s = text;
-    s.deleteLeading(kBlanks).deleteTrailing(kBlanks).deleteAll(u"\r\n");
+    // The text without its blanks around and without line breaks, copied once.
+    const size_t first = text.find_first_not_of(kBlanks);
+    if (first == zt::string::npos) return nullptr;
+    zt::string s = text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
+    s.deleteAll(kLineBreaks);
     if (s.empty()) return nullptr;
 
     if (s.front() == u'{') {
@@ -253,19 +257,23 @@ statement* statementParser::createStatementAt(const zt::string& text, int flags,
     // Nested texts (pieces, arguments) are found in s.
     const frameGuard frame(&s, offset);
 
-    // Pieces at top-level semicolons.
-    std::vector<zt::string> pieces;
+    // Pieces at top-level semicolons; a text without one is a single call, parsed in place.
+    std::vector<size_t> semicolons;
     {
         int depth = 0;
-        size_t start = 0;
         for (size_t i = 0; i < s.size(); ++i) {
-            char16_t c = s[i];
+            const char16_t c = s[i];
             if (c == u'{') ++depth;
             else if (c == u'}') --depth;
-            else if (c == u';' && depth == 0) {
-                pieces.push_back(s.substr(start, i - start));
-                start = i + 1;
-            }
+            else if (c == u';' && depth == 0) semicolons.push_back(i);
+        }
+    }
+    std::vector<zt::string> pieces;
+    if (!semicolons.empty()) {
+        size_t start = 0;
+        for (size_t at : semicolons) {
+            pieces.push_back(s.substr(start, at - start));
+            start = at + 1;
         }
         if (start < s.size()) pieces.push_back(s.substr(start));
     }
@@ -288,11 +296,10 @@ statement* statementParser::createStatementAt(const zt::string& text, int flags,
     if (open == zt::string::npos) return nullptr;
 
     zt::string keyword = s.substr(0, open);
-    keyword.deleteAll(u"\r\n").deleteAll(kBlanks).toLower();
+    keyword.deleteAll(kBlanks).toLower();
 
-    zt::string argText = s.substr(open + 1);
-    size_t close = argText.rfind(u')');
-    if (close != zt::string::npos) argText.erase(close);
+    const size_t close = s.rfind(u')');
+    zt::string argText = s.substr(open + 1, close == zt::string::npos || close <= open ? zt::string::npos : close - open - 1);
 
     std::vector<zt::string> types;
     size_t lt = keyword.find(u'<');
