@@ -783,7 +783,8 @@ public:
 private:
     statementParser() = default;
     // createStatementFrom for a text found at offset in the body of the active sourceScope.
-    statement* createStatementAt(const zt::string& text, int flags, size_t offset);
+    // withoutLineBreaks: the text is a piece of one already parsed, which holds none.
+    statement* createStatementAt(const zt::string& text, int flags, size_t offset, bool withoutLineBreaks = false);
     std::vector<const scriptModule*> mModules;
     size_t mBuiltIns = 0;
 };

@@ -158,7 +158,9 @@ std::vector<parseFrame>& parseFrames() { return zt::threadOwned<std::vector<pars
 sourcePosition& lastParseFailure() { return zt::threadOwned<sourcePosition, lastParseFailureTag>(); }
 
 // Offset in the body of s, a trimmed text; lead is the number of blanks trimmed at its start.
-size_t bodyOffsetOf(std::u16string_view s, size_t lead) {
+// inParent: s was found in the text of the statement being parsed around it.
+size_t bodyOffsetOf(std::u16string_view s, size_t lead, bool& inParent) {
+    inParent = false;
     if (parseFrames().empty()) return lead; // the body itself
     parseFrame& parent = parseFrames().back();
     if (s.empty()) return parent.offset;
@@ -166,6 +168,7 @@ size_t bodyOffsetOf(std::u16string_view s, size_t lead) {
     if (at == zt::string::npos) at = parent.text->find(s);
     if (at == zt::string::npos) return parent.offset; // rewritten by its library: the parent's place
     parent.cursor = at + s.size();
+    inParent = true;
     return parent.offset + at;
 }
 
@@ -209,7 +212,8 @@ statement* statementParser::createStatementFrom(const zt::string& text, int flag
     const size_t lead = first == zt::string::npos ? text.size() : first;
     const std::u16string_view trimmed =
         first == zt::string::npos ? std::u16string_view() : std::u16string_view(text).substr(first, text.find_last_not_of(kBlanks) - first + 1);
-    const size_t offset = bodyOffsetOf(trimmed, lead);
+    bool inParent = false;
+    const size_t offset = bodyOffsetOf(trimmed, lead, inParent);
     // A block's place is that of its first statement.
     size_t inner = 0;
     if (trimmed.size() >= 2 && trimmed.front() == u'{' && trimmed.back() == u'}') {
@@ -218,7 +222,8 @@ statement* statementParser::createStatementFrom(const zt::string& text, int flag
     }
     const sourcePosition where = gSourceMap->positionOf(offset + inner);
     try {
-        statement* st = createStatementAt(text, flags, offset);
+        // A piece of the parent's text holds no line breaks: the parent's were taken out.
+        statement* st = createStatementAt(text, flags, offset, inParent);
         if (st && where.known() && st->position().line == 0) st->setPosition(gSourceMap->file(), where.line, where.column);
         return st;
     } catch (scriptException& e) {
@@ -234,7 +239,8 @@ statement* statementParser::createStatementFrom(const zt::string& text, int flag
 // block    := '{' sequence '}'
 // sequence := statement {';' statement}          (split at the semicolons outside braces)
 // call     := keyword ['<' type {',' type} '>'] '(' args ')'
-statement* statementParser::createStatementAt(const zt::string& text, int flags, size_t offset) {
+statement* statementParser::createStatementAt(const zt::string& text, int flags, size_t offset,
+                                              bool withoutLineBreaks) {
     nestingGuard nesting(gParseNesting);
     if (gParseNesting > kMaxParseNesting || zt::stackIsShort()) {
         const unexpectedErrorException tooDeep(u"statements nested deeper than %d levels", kMaxParseNesting);
@@ -244,7 +250,7 @@ statement* statementParser::createStatementAt(const zt::string& text, int flags,
     const size_t first = text.find_first_not_of(kBlanks);
     if (first == zt::string::npos) return nullptr;
     zt::string s = text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
-    s.deleteAll(kLineBreaks);
+    if (!withoutLineBreaks) s.deleteAll(kLineBreaks);
     if (s.empty()) return nullptr;
 
     if (s.front() == u'{') {
