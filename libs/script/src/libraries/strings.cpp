@@ -142,8 +142,7 @@ private:
     };
     static partKind kindOf(const valueProvider* provider) {
         if (dynamic_cast<const constantProvider*>(provider)) return partKind::literal;
-        const auto* call = dynamic_cast<const statementProvider*>(provider);
-        return call && call->readsStoredValue() ? partKind::stored : partKind::other;
+        return modules::readsStoredValue(provider) ? partKind::stored : partKind::other;
     }
     std::vector<part> mTexts;
 };
