@@ -5,6 +5,7 @@
 #include "ztscript.h"
 
 #include <initializer_list>
+#include <string_view>
 #include <utility>
 
 namespace zt::script::core {
@@ -13,6 +14,13 @@ namespace zt::script::core {
 inline const zt::string kBlanks = u" \t";
 // The line breaks a statement text loses before it is parsed.
 inline const zt::string kLineBreaks = u"\r\n";
+
+// text without the blanks around it (empty when it holds nothing else), viewed in place.
+inline std::u16string_view withoutBlanksAround(std::u16string_view text) {
+    const size_t first = text.find_first_not_of(kBlanks);
+    if (first == std::u16string_view::npos) return text.substr(text.size());
+    return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
+}
 
 // A localised message with its parameters; a parameter without a value is set to null.
 inline locString makeMessage(const char16_t* id, const char16_t* text,

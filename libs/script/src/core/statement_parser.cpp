@@ -15,6 +15,7 @@ namespace zt::script {
 using core::kBlanks;
 using core::kLineBreaks;
 using core::nestingGuard;
+using core::withoutBlanksAround;
 
 namespace {
 // Nesting of statement parsing on this thread, bounded as execution is (execution.cpp) so that
@@ -208,10 +209,8 @@ sourcePosition lastParseFailurePosition() { return lastParseFailure(); }
 statement* statementParser::createStatementFrom(const zt::string& text, int flags) {
     if (!gSourceMap) return createStatementAt(text, flags, 0);
     // Where the trimmed text starts in the body.
-    const size_t first = text.find_first_not_of(kBlanks);
-    const size_t lead = first == zt::string::npos ? text.size() : first;
-    const std::u16string_view trimmed =
-        first == zt::string::npos ? std::u16string_view() : std::u16string_view(text).substr(first, text.find_last_not_of(kBlanks) - first + 1);
+    const std::u16string_view trimmed = withoutBlanksAround(text);
+    const auto lead = static_cast<size_t>(trimmed.data() - text.data());
     bool inParent = false;
     const size_t offset = bodyOffsetOf(trimmed, lead, inParent);
     // A block's place is that of its first statement.
@@ -247,9 +246,7 @@ statement* statementParser::createStatementAt(const zt::string& text, int flags,
         throw errParsingException(text.size() >= 128 ? zt::string(text.substr(0, 122) + u" ...") : text, &tooDeep);
     }
     // The text without its blanks around and without line breaks, copied once.
-    const size_t first = text.find_first_not_of(kBlanks);
-    if (first == zt::string::npos) return nullptr;
-    zt::string s = text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
+    zt::string s(withoutBlanksAround(text));
     if (!withoutLineBreaks) s.deleteAll(kLineBreaks);
     if (s.empty()) return nullptr;
 
@@ -264,24 +261,20 @@ statement* statementParser::createStatementAt(const zt::string& text, int flags,
     const frameGuard frame(&s, offset);
 
     // Pieces at top-level semicolons; a text without one is a single call, parsed in place.
-    std::vector<size_t> semicolons;
+    std::vector<zt::string> pieces;
     {
         int depth = 0;
+        size_t start = 0;
         for (size_t i = 0; i < s.size(); ++i) {
             const char16_t c = s[i];
             if (c == u'{') ++depth;
             else if (c == u'}') --depth;
-            else if (c == u';' && depth == 0) semicolons.push_back(i);
+            else if (c == u';' && depth == 0) {
+                pieces.push_back(s.substr(start, i - start));
+                start = i + 1;
+            }
         }
-    }
-    std::vector<zt::string> pieces;
-    if (!semicolons.empty()) {
-        size_t start = 0;
-        for (size_t at : semicolons) {
-            pieces.push_back(s.substr(start, at - start));
-            start = at + 1;
-        }
-        if (start < s.size()) pieces.push_back(s.substr(start));
+        if (start > 0 && start < s.size()) pieces.push_back(s.substr(start));
     }
 
     if (pieces.size() > 1) {
@@ -304,8 +297,10 @@ statement* statementParser::createStatementAt(const zt::string& text, int flags,
     zt::string keyword = s.substr(0, open);
     keyword.deleteAll(kBlanks).toLower();
 
+    // The arguments end at the last ")" after the "(", or with the text.
     const size_t close = s.rfind(u')');
-    zt::string argText = s.substr(open + 1, close == zt::string::npos || close <= open ? zt::string::npos : close - open - 1);
+    const bool closed = close != zt::string::npos && close > open;
+    zt::string argText = s.substr(open + 1, closed ? close - open - 1 : zt::string::npos);
 
     std::vector<zt::string> types;
     size_t lt = keyword.find(u'<');
