@@ -5,6 +5,7 @@
 #pragma once
 
 #include "ztexport.h"
+#include "ztthread.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -45,10 +46,7 @@ namespace detail {
 // check of a thread takes the slow path, which asks for the bounds. A plain constant-initialised
 // thread_local, so that the check stays one load and one compare (each module that checks may
 // hold its own copy).
-#if (defined(__GNUC__) || defined(__clang__)) && !defined(_WIN32)
-__attribute__((tls_model("initial-exec")))
-#endif
-inline thread_local std::uintptr_t tlStackFloor = UINTPTR_MAX;
+ZT_FAST_TLS inline thread_local std::uintptr_t tlStackFloor = UINTPTR_MAX;
 
 // The slow path of stackIsShort: fills floor on a thread's first check and answers for frames
 // below it.

@@ -55,10 +55,7 @@ struct threadStack {
     bool asked = false;
 };
 
-#if (defined(__GNUC__) || defined(__clang__)) && !defined(_WIN32)
-__attribute__((tls_model("initial-exec")))
-#endif
-thread_local threadStack tlStack;
+ZT_FAST_TLS thread_local threadStack tlStack;
 
 } // namespace
 

@@ -359,10 +359,7 @@ struct converterCacheEntry {
     std::uint64_t generation = 0;
 };
 constexpr std::size_t kConverterCacheSize = 64;
-#if defined(__GNUC__) || defined(__clang__)
-__attribute__((tls_model("initial-exec")))
-#endif
-thread_local converterCacheEntry tlConverterCache[kConverterCacheSize];
+ZT_FAST_TLS thread_local converterCacheEntry tlConverterCache[kConverterCacheSize];
 } // namespace
 
 bool typeConversionManager::convert(const std::type_info& dstType, void* dst, const std::type_info& srcType,
