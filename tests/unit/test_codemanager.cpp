@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <mutex>
 #include <set>
+#include <functional>
 #include <thread>
 
 using namespace zt::script;
@@ -32,6 +33,34 @@ protected:
         result.get(text);
         return text;
     }
+    // A test that sets a file check interval leaves the default behind.
+    void TearDown() override { cm->setFileCheckInterval(std::chrono::milliseconds(0)); }
+
+    // Runs check(arg) calls times on each of threads threads, every time with an arg of its own
+    // (thread * 1000 + call). check gives what went wrong, empty when the call was right; a
+    // thrown exception went wrong as well. Returns how many went wrong and reports the first.
+    int fromThreads(int threads, int calls, const std::function<std::string(const std::string& arg)>& check) {
+        std::atomic<int> wrong{0};
+        std::vector<std::thread> running;
+        for (int t = 0; t < threads; ++t) {
+            running.emplace_back([&, t] {
+                for (int i = 0; i < calls; ++i) {
+                    std::string failure;
+                    try {
+                        failure = check(std::to_string(t * 1000 + i));
+                    } catch (const zt::exception& e) {
+                        failure = testlib::chainText(e);
+                    } catch (...) {
+                        failure = "an exception other than zt::exception";
+                    }
+                    if (!failure.empty() && wrong++ == 0) ADD_FAILURE() << failure;
+                }
+            });
+        }
+        for (auto& th : running) th.join();
+        return wrong;
+    }
+
     void setTime(const std::string& name, int secondsFromNow) {
         testlib::setModificationTime(dir.path + name,
                                      fs::file_time_type::clock::now() + std::chrono::seconds(secondsFromNow));
@@ -216,9 +245,6 @@ TEST_F(CodeManager, EveryCallSeesFilesThatAppearInEarlierPlaces) {
 }
 
 TEST_F(CodeManager, FileCheckInterval) {
-    struct resetInterval {
-        ~resetInterval() { codeManager::instance()->setFileCheckInterval(std::chrono::milliseconds(0)); }
-    } reset;
     EXPECT_EQ(cm->fileCheckInterval().count(), 0);
     dir.write("cm_interval.ztscr", "scrdef f()\ntret(\"one\")\n");
     setTime("cm_interval.ztscr", -100);
@@ -330,26 +356,9 @@ TEST_F(CodeManager, IdleFunctionsCanBeReleased) {
 // released function is touched), and a function still runs while its entry is released.
 TEST_F(CodeManager, ReleasesWhileOtherThreadsCall) {
     dir.write("cm_rel.ztscr", "scrdef f(in a)\ntset(x, a); tret(x)\n");
-    struct resetInterval {
-        ~resetInterval() { codeManager::instance()->setFileCheckInterval(std::chrono::milliseconds(0)); }
-    } reset;
     for (const auto interval : {std::chrono::milliseconds(0), std::chrono::milliseconds(60000)}) {
         cm->setFileCheckInterval(interval);
         std::atomic<bool> stop{false};
-        std::atomic<int> wrong{0};
-        std::vector<std::thread> callers;
-        for (int t = 0; t < 3; ++t) {
-            callers.emplace_back([&, t] {
-                for (int i = 0; i < 400; ++i) {
-                    const std::string arg = std::to_string(t * 1000 + i);
-                    try {
-                        if (call("$cm_rel$f", {genericValue::of(zt::string(arg))}) != zt::string(arg)) ++wrong;
-                    } catch (const zt::exception& e) {
-                        if (wrong++ == 0) ADD_FAILURE() << testlib::chainText(e);
-                    }
-                }
-            });
-        }
         size_t releases = 0;
         std::thread releaser([&] {
             while (!stop) {
@@ -357,7 +366,10 @@ TEST_F(CodeManager, ReleasesWhileOtherThreadsCall) {
                 ++releases;
             }
         });
-        for (auto& th : callers) th.join();
+        const int wrong = fromThreads(3, 400, [&](const std::string& arg) -> std::string {
+            const zt::string got = call("$cm_rel$f", {genericValue::of(zt::string(arg))});
+            return got == zt::string(arg) ? "" : arg + " gave " + got.toUtf8();
+        });
         stop = true;
         releaser.join();
         EXPECT_EQ(wrong, 0);
@@ -392,24 +404,6 @@ TEST_F(CodeManager, LoadErrorsReachTheHostUnwrapped) {
 TEST_F(CodeManager, ConcurrentCallsWhileTheFileIsTouched) {
     dir.write("cm_conc.ztscr", "scrdef f(in a)\ntset(x, a); tret(x)\nscrdef g()\ntret(\"g\")\n");
     std::atomic<bool> stop{false};
-    std::atomic<int> wrong{0}, done{0};
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 8; ++t) {
-        threads.emplace_back([&, t] {
-            for (int i = 0; i < 300; ++i) {
-                std::string arg = std::to_string(t * 1000 + i);
-                try {
-                    if (call("$cm_conc$f", {genericValue::of(zt::string(arg))}) != zt::string(arg)) ++wrong;
-                    if (call("$cm_conc$g") != u"g") ++wrong;
-                    ++done;
-                } catch (const zt::exception& e) {
-                    if (wrong++ == 0) ADD_FAILURE() << testlib::chainText(e);
-                } catch (...) {
-                    ++wrong;
-                }
-            }
-        });
-    }
     std::thread toucher([&] {
         int n = 0;
         while (!stop) {
@@ -423,11 +417,14 @@ TEST_F(CodeManager, ConcurrentCallsWhileTheFileIsTouched) {
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
     });
-    for (auto& th : threads) th.join();
+    const int wrong = fromThreads(8, 300, [&](const std::string& arg) -> std::string {
+        const zt::string got = call("$cm_conc$f", {genericValue::of(zt::string(arg))});
+        if (got != zt::string(arg)) return arg + " gave " + got.toUtf8();
+        return call("$cm_conc$g") == u"g" ? "" : "g gave another text";
+    });
     stop = true;
     toucher.join();
     EXPECT_EQ(wrong, 0);
-    EXPECT_EQ(done, 8 * 300);
 }
 
 // One script file reached through two spellings of its folder is one cache entry: parsed once,
@@ -524,27 +521,6 @@ TEST_F(CodeManager, ConcurrentCallsWhileTheContentChanges) {
     dir.write("cm_versions.ztscr", version(0));
     std::atomic<int> written{0};
     std::atomic<bool> stop{false};
-    std::atomic<int> wrong{0};
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([&, t] {
-            for (int i = 0; i < 250; ++i) {
-                const std::string arg = std::to_string(t * 1000 + i);
-                try {
-                    const std::string got = call("$cm_versions$f", {genericValue::of(zt::string(arg))}).toUtf8();
-                    // "ARG-vN/vN" with N a version written so far (or the one being put in place)
-                    const std::string prefix = arg + "-v";
-                    const int n = got.rfind(prefix, 0) == 0 ? std::atoi(got.c_str() + prefix.size()) : -1;
-                    const std::string v = std::to_string(n);
-                    if (n < 0 || n > written.load() + 1 || got != prefix + v + "/v" + v) {
-                        if (wrong++ == 0) ADD_FAILURE() << "got " << got;
-                    }
-                } catch (const zt::exception& e) {
-                    if (wrong++ == 0) ADD_FAILURE() << testlib::chainText(e);
-                }
-            }
-        });
-    }
     std::thread writer([&] {
         int n = 0;
         while (!stop) {
@@ -556,7 +532,15 @@ TEST_F(CodeManager, ConcurrentCallsWhileTheContentChanges) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
     });
-    for (auto& th : threads) th.join();
+    const int wrong = fromThreads(4, 250, [&](const std::string& arg) -> std::string {
+        const std::string got = call("$cm_versions$f", {genericValue::of(zt::string(arg))}).toUtf8();
+        // "ARG-vN/vN" with N a version written so far (or the one being put in place)
+        const std::string prefix = arg + "-v";
+        const int n = got.rfind(prefix, 0) == 0 ? std::atoi(got.c_str() + prefix.size()) : -1;
+        const std::string v = std::to_string(n);
+        if (n < 0 || n > written.load() + 1 || got != prefix + v + "/v" + v) return "got " + got;
+        return "";
+    });
     stop = true;
     writer.join();
     EXPECT_EQ(wrong, 0);
