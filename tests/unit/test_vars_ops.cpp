@@ -153,6 +153,27 @@ TEST_F(Operators, LiteralsFollowReplacedConversions) {
     EXPECT_EQ(value(*copy), 21);
 }
 
+// An int operand of a double operation is widened by a cast only while int to double is the
+// built-in conversion: a host's replacement applies, and the cast again once it is put back.
+TEST_F(Operators, IntOperandsFollowReplacedConversions) {
+    mCtx.setParameter(key(u"n"), genericValue::of(4));
+    static const zt::typeconvert::typeConverter<int, double> tenfold([](double& d, const int& s) {
+        d = 10.0 * s;
+        return true;
+    });
+    auto& conversions = zt::typeConversionManager::instance();
+    const zt::typeconvert::typeConverterBase* original = conversions.converter(typeid(double), typeid(int));
+    ASSERT_NE(original, nullptr);
+    EXPECT_EQ(as<double>(run(u"add<double>(n, \"0.5\")")), 4.5);
+    conversions.add(&tenfold);
+    EXPECT_FALSE(zt::typeConversionManager::numbersBuiltIn());
+    EXPECT_EQ(as<double>(run(u"add<double>(n, \"0.5\")")), 40.5);
+    conversions.add(original);
+    EXPECT_TRUE(zt::typeConversionManager::numbersBuiltIn());
+    EXPECT_EQ(as<double>(run(u"add<double>(n, \"0.5\")")), 4.5);
+    mCtx.deleteParameter(key(u"n"));
+}
+
 // Texts compare by 16-bit units (script files, read as Windows-1252, cannot hold these texts).
 TEST_F(Operators, TextComparisonIsByCodeUnits) {
     EXPECT_TRUE(as<bool>(run(u"issmaller<string>(\"z\", \"\u00e9\")")));

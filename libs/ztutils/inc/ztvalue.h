@@ -66,6 +66,9 @@ public:
     // Changes whenever a converter is added or removed: a result converted earlier still holds
     // while the generation is the same.
     std::uint64_t generation() const noexcept;
+    // Whether every conversion between two of the built-in number types is still the built-in
+    // one (no host replaced or removed one): a reader may then widen a number itself.
+    static bool numbersBuiltIn() noexcept;
 
     // The converter registered for the pair, or null (lets a host put back one it replaced).
     const typeconvert::typeConverterBase* converter(const std::type_info& dstType,

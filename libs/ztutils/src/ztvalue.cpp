@@ -293,12 +293,22 @@ struct typeConversionManager::impl {
     std::atomic<std::uint64_t> generation{1};
     std::unordered_map<pairKey, const typeconvert::typeConverterBase*, pairHash> converters;
     std::vector<std::unique_ptr<typeconvert::typeConverterBase>> builtIns;
+    // The built-in conversions between two number types, checked after a change of one of them.
+    std::vector<std::pair<pairKey, const typeconvert::typeConverterBase*>> numberConversions;
 
     template <class S, class D>
-    void builtIn(bool (*f)(D&, const S&)) {
+    const typeconvert::typeConverterBase* builtIn(bool (*f)(D&, const S&)) {
         auto c = std::make_unique<typeconvert::typeConverter<S, D>>(f);
-        converters[pairKey{typeid(D), typeid(S)}] = c.get();
+        const typeconvert::typeConverterBase* added = c.get();
+        converters[pairKey{typeid(D), typeid(S)}] = added;
         builtIns.push_back(std::move(c));
+        return added;
+    }
+    bool numbersAreBuiltIn() const {
+        return std::all_of(numberConversions.begin(), numberConversions.end(), [&](const auto& n) {
+            auto it = converters.find(n.first);
+            return it != converters.end() && it->second == n.second;
+        });
     }
 
     template <class N>
@@ -325,7 +335,8 @@ struct typeConversionManager::impl {
     void fromAll() {
         (
             [&] {
-                if constexpr (!std::is_same_v<D, S>) builtIn<S, D>(&numToNum<D, S>);
+                if constexpr (!std::is_same_v<D, S>)
+                    numberConversions.emplace_back(pairKey{typeid(D), typeid(S)}, builtIn<S, D>(&numToNum<D, S>));
             }(),
             ...);
     }
@@ -388,6 +399,12 @@ std::uint64_t typeConversionManager::generation() const noexcept {
     return mpImpl->generation.load(std::memory_order_acquire);
 }
 
+namespace {
+std::atomic<bool> gNumbersBuiltIn{true};
+} // namespace
+
+bool typeConversionManager::numbersBuiltIn() noexcept { return gNumbersBuiltIn.load(std::memory_order_acquire); }
+
 const typeconvert::typeConverterBase* typeConversionManager::converter(const std::type_info& dstType,
                                                                       const std::type_info& srcType) const {
     std::shared_lock guard(mpImpl->lock);
@@ -405,6 +422,7 @@ void typeConversionManager::add(const typeconvert::typeConverterBase* converter)
     std::unique_lock guard(mpImpl->lock);
     mpImpl->converters[pairKey{converter->destinationType(), converter->sourceType()}] = converter;
     mpImpl->generation.fetch_add(1, std::memory_order_acq_rel);
+    gNumbersBuiltIn.store(mpImpl->numbersAreBuiltIn(), std::memory_order_release);
 }
 
 void typeConversionManager::remove(const typeconvert::typeConverterBase* converter) {
@@ -414,6 +432,7 @@ void typeConversionManager::remove(const typeconvert::typeConverterBase* convert
     if (it != mpImpl->converters.end() && it->second == converter) {
         mpImpl->converters.erase(it);
         mpImpl->generation.fetch_add(1, std::memory_order_acq_rel);
+        gNumbersBuiltIn.store(mpImpl->numbersAreBuiltIn(), std::memory_order_release);
     }
 }
 

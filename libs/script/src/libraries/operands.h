@@ -7,6 +7,7 @@
 #include "core/execution_budget.h"
 
 #include <cstdint>
+#include <type_traits>
 
 // Operand delivery is the innermost step of every operation: it is inlined into each of them.
 #if defined(__GNUC__) || defined(__clang__)
@@ -105,9 +106,19 @@ public:
     }
     // Reads the delivered operand as T.
     bool as(T& out) const {
-        if (!mKnown) return mValue->get(out);
-        out = *mKnown;
-        return true;
+        if (mKnown) {
+            out = *mKnown;
+            return true;
+        }
+        if constexpr (std::is_same_v<T, double>) {
+            // An integer counter in a sum of doubles is the common mixed operation: the cast
+            // is what the built-in conversion does, while no host replaced it.
+            if (const int* n = mValue->constPtrTo<int>(); n && zt::typeConversionManager::numbersBuiltIn()) {
+                out = *n;
+                return true;
+            }
+        }
+        return mValue->get(out);
     }
 
 private:
