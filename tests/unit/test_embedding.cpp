@@ -40,6 +40,24 @@ public:
     }
 };
 
+// emb_counted()   counts its copies and the instances alive
+class emb_counted : public namedParameterStatement {
+public:
+    static inline int clones = 0;
+    static inline int alive = 0;
+    emb_counted() { ++alive; }
+    emb_counted(const emb_counted& other) : namedParameterStatement(other) { ++alive; }
+    ~emb_counted() override { --alive; }
+    static statement* createFrom(const std::vector<zt::string>& params, int flags) {
+        return build<emb_counted>(u"test", __LINE__, u"emb_counted", params, flags, nullptr);
+    }
+    statement* clone() const override {
+        ++clones;
+        return new emb_counted(*this);
+    }
+    void execute(codecontext&, genericValue& result) const override { result.replace(1); }
+};
+
 std::vector<std::string> gKeywordsSeen;
 
 statement* dispatch(const zt::string& keyword, const std::vector<zt::string>&, const std::vector<zt::string>& params,
@@ -47,6 +65,7 @@ statement* dispatch(const zt::string& keyword, const std::vector<zt::string>&, c
     if (keyword.startsWith(u"emb_")) gKeywordsSeen.push_back(keyword.toUtf8());
     if (keyword == u"emb_net") return emb_net::createFrom(params, flags);
     if (keyword == u"emb_locked") return emb_locked::createFrom(params, flags);
+    if (keyword == u"emb_counted") return emb_counted::createFrom(params, flags);
     if (keyword == u"emb_refused") rejectStatement(u"emb_refused: %s", params.empty() ? zt::string() : params[0]);
     return nullptr;
 }
@@ -97,6 +116,19 @@ TEST_F(Embedding, BuiltInKeywordsNeverReachTheHost) {
     ASSERT_TRUE(call("script$emb_builtin$f").get(text));
     EXPECT_EQ(text, u"3");
     EXPECT_TRUE(gKeywordsSeen.empty());
+}
+
+// A sequence keeps a copy of each host statement and releases the one it was handed, also where
+// the host statement sits inside built-in ones.
+TEST_F(Embedding, SequencesCopyHostStatementsAndReleaseTheHandedOnes) {
+    emb_counted::clones = 0;
+    {
+        clonePtr<statement> st(statement::createFrom(u"emb_counted(); if(\"true\", emb_counted())", 0));
+        ASSERT_TRUE(st);
+        EXPECT_EQ(emb_counted::clones, 2);
+        EXPECT_EQ(emb_counted::alive, 2);
+    }
+    EXPECT_EQ(emb_counted::alive, 0);
 }
 
 TEST_F(Embedding, ARefusedStatementThrowsFalseAfterItsReport) {

@@ -472,6 +472,14 @@ public:
     const statement* child(size_t i) const { return mChildren[i].get(); }
 
 private:
+    friend class statementParser;
+    // Appends child itself: for a tree of the built-in statements alone, which a clone would
+    // copy exactly.
+    void adopt(statement* child) {
+        clonePtr<statement> held(child);
+        mChildren.push_back(std::move(held));
+    }
+
     std::vector<clonePtr<statement>> mChildren;
 };
 

@@ -9,6 +9,7 @@
 #include <ztthread.h>
 
 #include <algorithm>
+#include <cstdint>
 
 namespace zt::script {
 
@@ -22,6 +23,10 @@ namespace {
 // a very deep statement text ends with an error instead of exhausting the stack.
 constexpr int kMaxParseNesting = 500;
 ZT_FAST_TLS thread_local int gParseNesting = 0;
+// Statements built by the host's libraries on this thread so far. A piece of a sequence that
+// built none is a tree of the built-in statements, which the sequence keeps without a copy; the
+// host's statements are copied with their clone() and released as handed over.
+ZT_FAST_TLS thread_local std::uint64_t gHostStatements = 0;
 } // namespace
 
 scriptModule::scriptModule(moduleDispatcher dispatcher) : mDispatcher(dispatcher) {
@@ -280,9 +285,12 @@ statement* statementParser::createStatementAt(const zt::string& text, int flags,
     if (pieces.size() > 1) {
         clonePtr<compoundstatement> seq;
         for (const zt::string& piece : pieces) {
+            const std::uint64_t hostStatementsBefore = gHostStatements;
             statement* child = instance()->createStatementFrom(piece, flags);
             if (!seq) seq.reset(new compoundstatement);
-            if (!seq->add(child)) {
+            if (child && gHostStatements == hostStatementsBefore) {
+                seq->adopt(child);
+            } else if (!seq->add(child)) {
                 zt::assertMsg(u"statement::createFrom: error parsing \"%s\"", piece);
                 return nullptr;
             }
@@ -318,8 +326,9 @@ statement* statementParser::createStatementAt(const zt::string& text, int flags,
     case scanFailure::none: break;
     }
 
-    for (const scriptModule* m : mModules) {
-        if (statement* st = m->dispatcher()(keyword, types, args, flags)) {
+    for (size_t i = 0; i < mModules.size(); ++i) {
+        if (statement* st = mModules[i]->dispatcher()(keyword, types, args, flags)) {
+            if (i >= mBuiltIns) ++gHostStatements;
             st->setText(s);
             return st;
         }
