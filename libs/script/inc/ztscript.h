@@ -396,6 +396,7 @@ public:
     const zt::string& text() const { return mText; }
     // Texts of 128 or more code units are kept as their first 122 followed by " ...".
     void setText(const zt::string& text);
+    void setText(zt::string&& text);
 
     // Where the statement was written; set by the parser when it parses the text of a file.
     sourcePosition position() const;
@@ -753,6 +754,10 @@ public:
     static sourceMap decode(const zt::string& file, const zt::string& text);
 
 private:
+    friend class statementParser;
+    // The line and column of offset (0 and 0 when not known), without the file's name.
+    std::pair<std::uint32_t, std::uint32_t> lineAndColumnOf(size_t offset) const;
+
     struct piece {
         size_t offset;
         std::uint32_t line;

@@ -3,6 +3,7 @@
 #include "ztscript.h"
 
 #include <algorithm>
+#include <tuple>
 
 namespace zt::script {
 
@@ -22,15 +23,18 @@ void sourceMap::add(size_t offset, std::uint32_t line, std::uint32_t column) {
     mPieces.push_back({offset, line, column});
 }
 
-sourcePosition sourceMap::positionOf(size_t offset) const {
-    sourcePosition p;
+std::pair<std::uint32_t, std::uint32_t> sourceMap::lineAndColumnOf(size_t offset) const {
     auto it = std::upper_bound(mPieces.begin(), mPieces.end(), offset,
                                [](size_t o, const piece& pc) { return o < pc.offset; });
-    if (it == mPieces.begin()) return p;
+    if (it == mPieces.begin()) return {0, 0};
     --it;
-    p.file = mFile.empty() ? zt::string() : mFile.string();
-    p.line = it->line;
-    p.column = it->column + static_cast<std::uint32_t>(offset - it->offset);
+    return {it->line, it->column + static_cast<std::uint32_t>(offset - it->offset)};
+}
+
+sourcePosition sourceMap::positionOf(size_t offset) const {
+    sourcePosition p;
+    std::tie(p.line, p.column) = lineAndColumnOf(offset);
+    if (p.known() && !mFile.empty()) p.file = mFile.string();
     return p;
 }
 

@@ -224,18 +224,19 @@ statement* statementParser::createStatementFrom(const zt::string& text, int flag
         inner = trimmed.find_first_not_of(kBlanks, 1);
         if (inner == zt::string::npos || inner >= trimmed.size() - 1) inner = 0;
     }
-    const sourcePosition where = gSourceMap->positionOf(offset + inner);
+    const auto [line, column] = gSourceMap->lineAndColumnOf(offset + inner);
     try {
         // A piece of the parent's text holds no line breaks: the parent's were taken out.
         statement* st = createStatementAt(text, flags, offset, inParent);
-        if (st && where.known() && st->position().line == 0) st->setPosition(gSourceMap->file(), where.line, where.column);
+        if (st && line != 0 && st->position().line == 0) st->setPosition(gSourceMap->file(), line, column);
         return st;
     } catch (scriptException& e) {
+        const sourcePosition where = gSourceMap->positionOf(offset + inner);
         if (!e.position().known()) e.setPosition(where);
         noteParseFailure(where);
         throw;
     } catch (...) {
-        noteParseFailure(where);
+        noteParseFailure(gSourceMap->positionOf(offset + inner));
         throw;
     }
 }
@@ -295,7 +296,7 @@ statement* statementParser::createStatementAt(const zt::string& text, int flags,
                 return nullptr;
             }
         }
-        seq->setText(s);
+        seq->setText(std::move(s));
         return seq.release();
     }
 
@@ -329,7 +330,7 @@ statement* statementParser::createStatementAt(const zt::string& text, int flags,
     for (size_t i = 0; i < mModules.size(); ++i) {
         if (statement* st = mModules[i]->dispatcher()(keyword, types, args, flags)) {
             if (i >= mBuiltIns) ++gHostStatements;
-            st->setText(s);
+            st->setText(std::move(s));
             return st;
         }
     }

@@ -29,6 +29,11 @@ void statement::setText(const zt::string& text) {
     }
 }
 
+void statement::setText(zt::string&& text) {
+    if (text.size() >= 128) setText(static_cast<const zt::string&>(text));
+    else mText = std::move(text);
+}
+
 void statement::throwExecError(const statement* st, const zt::exception* e, const zt::string& detail) {
     const zt::string unknown = u"***unknown***";
     const zt::string& text = st ? st->mText : unknown;
