@@ -287,6 +287,10 @@ typeconvert::typeConverterBase::~typeConverterBase() = default;
 // ---------------------------------------------------------------------------------------------
 // typeConversionManager
 
+namespace {
+std::atomic<bool> gNumbersBuiltIn{true};
+} // namespace
+
 struct typeConversionManager::impl {
     mutable std::shared_mutex lock;
     // Changes with every add and remove: lookups cached by a thread are valid while it stays.
@@ -295,6 +299,7 @@ struct typeConversionManager::impl {
     std::vector<std::unique_ptr<typeconvert::typeConverterBase>> builtIns;
     // The built-in conversions between two number types, checked after a change of one of them.
     std::vector<std::pair<pairKey, const typeconvert::typeConverterBase*>> numberConversions;
+    std::vector<std::type_index> numberTypes;
 
     template <class S, class D>
     const typeconvert::typeConverterBase* builtIn(bool (*f)(D&, const S&)) {
@@ -309,6 +314,14 @@ struct typeConversionManager::impl {
             auto it = converters.find(n.first);
             return it != converters.end() && it->second == n.second;
         });
+    }
+    // Called after the conversion for key changed.
+    void changed(const pairKey& key) {
+        generation.fetch_add(1, std::memory_order_acq_rel);
+        const auto isNumber = [&](std::type_index t) {
+            return std::find(numberTypes.begin(), numberTypes.end(), t) != numberTypes.end();
+        };
+        if (isNumber(key.dst) && isNumber(key.src)) gNumbersBuiltIn.store(numbersAreBuiltIn(), std::memory_order_release);
     }
 
     template <class N>
@@ -343,6 +356,7 @@ struct typeConversionManager::impl {
 
     template <class... N>
     void numerics() {
+        numberTypes = {typeid(N)...};
         (textForms<N>(), ...);
         (fromAll<N, N...>(), ...);
     }
@@ -399,10 +413,6 @@ std::uint64_t typeConversionManager::generation() const noexcept {
     return mpImpl->generation.load(std::memory_order_acquire);
 }
 
-namespace {
-std::atomic<bool> gNumbersBuiltIn{true};
-} // namespace
-
 bool typeConversionManager::numbersBuiltIn() noexcept { return gNumbersBuiltIn.load(std::memory_order_acquire); }
 
 const typeconvert::typeConverterBase* typeConversionManager::converter(const std::type_info& dstType,
@@ -419,20 +429,20 @@ bool typeConversionManager::canConvert(const std::type_info& dstType, const std:
 
 void typeConversionManager::add(const typeconvert::typeConverterBase* converter) {
     if (!converter) return;
+    const pairKey key{converter->destinationType(), converter->sourceType()};
     std::unique_lock guard(mpImpl->lock);
-    mpImpl->converters[pairKey{converter->destinationType(), converter->sourceType()}] = converter;
-    mpImpl->generation.fetch_add(1, std::memory_order_acq_rel);
-    gNumbersBuiltIn.store(mpImpl->numbersAreBuiltIn(), std::memory_order_release);
+    mpImpl->converters[key] = converter;
+    mpImpl->changed(key);
 }
 
 void typeConversionManager::remove(const typeconvert::typeConverterBase* converter) {
     if (!converter) return;
     std::unique_lock guard(mpImpl->lock);
-    auto it = mpImpl->converters.find(pairKey{converter->destinationType(), converter->sourceType()});
+    const pairKey key{converter->destinationType(), converter->sourceType()};
+    auto it = mpImpl->converters.find(key);
     if (it != mpImpl->converters.end() && it->second == converter) {
         mpImpl->converters.erase(it);
-        mpImpl->generation.fetch_add(1, std::memory_order_acq_rel);
-        gNumbersBuiltIn.store(mpImpl->numbersAreBuiltIn(), std::memory_order_release);
+        mpImpl->changed(key);
     }
 }
 
