@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <string>
 #include <unistd.h>
@@ -282,6 +283,27 @@ void HostCall(benchmark::State& state) {
     rmdir(dir);
 }
 BENCHMARK(HostCall);
+
+// ---------------------------------------------------------------------------------------------
+// Maps: the container behind a script's map<int> alone (keys 1..N inserted, then each found),
+// the floor under the map workload of compare.sh; its time per item is per key.
+
+void MapOfValuesInsertFind(benchmark::State& state) {
+    const int n = static_cast<int>(state.range(0));
+    for (auto _ : state) {
+        std::map<int, genericValue> m;
+        for (int i = 1; i <= n; ++i) m.insert_or_assign(i, genericValue::of(i));
+        double sum = 0;
+        for (int i = 1; i <= n; ++i) {
+            int v = 0;
+            m.find(i)->second.get(v);
+            sum += v;
+        }
+        benchmark::DoNotOptimize(sum);
+    }
+    state.SetItemsProcessed(state.iterations() * n);
+}
+BENCHMARK(MapOfValuesInsertFind)->Arg(500000)->Unit(benchmark::kMillisecond);
 
 } // namespace
 
