@@ -645,18 +645,19 @@ public:
 
     codecontext* outerBlock() const { return mpOuterBlock; }
     // The root script context of this chain.
-    scriptcontext& root();
+    scriptcontext& root() const { return *mpRoot; }
 
 protected:
     // Only scriptcontext has no outer block.
     struct rootTag {};
-    explicit codecontext(rootTag) : mpOuterBlock(nullptr) {}
+    explicit codecontext(rootTag) : mpOuterBlock(nullptr), mpRoot(nullptr) {} // the root sets mpRoot
 
 private:
     virtual genericSet* getGlobalContextVariables();
     friend class scriptcontext;
 
     codecontext* mpOuterBlock;
+    scriptcontext* mpRoot; // kept by each block: blocks ask for it on every pass
     genericSet mVariables;
 };
 

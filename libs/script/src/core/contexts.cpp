@@ -6,7 +6,7 @@
 
 namespace zt::script {
 
-codecontext::codecontext(codecontext* outer) : mpOuterBlock(outer) {
+codecontext::codecontext(codecontext* outer) : mpOuterBlock(outer), mpRoot(outer ? outer->mpRoot : nullptr) {
     if (!outer) {
         zt::assertMsg(u"Assertion failed:\n%s\n\nFile: %s\nLine: %d", u"mpOuterBlock!=NULL", __FILE__, __LINE__);
         throw false;
@@ -14,12 +14,6 @@ codecontext::codecontext(codecontext* outer) : mpOuterBlock(outer) {
 }
 
 codecontext::~codecontext() = default;
-
-scriptcontext& codecontext::root() {
-    codecontext* c = this;
-    while (c->mpOuterBlock) c = c->mpOuterBlock;
-    return static_cast<scriptcontext&>(*c);
-}
 
 bool codecontext::hasGlobalContextVariable(const scString& name) const {
     return mpOuterBlock->hasGlobalContextVariable(name);
@@ -61,7 +55,7 @@ void codecontext::initScriptContext(scriptcontext& target) {
     target.mOwnsGlobalVariables = false;
 }
 
-scriptcontext::scriptcontext() : codecontext(rootTag{}) {}
+scriptcontext::scriptcontext() : codecontext(rootTag{}) { mpRoot = this; }
 
 scriptcontext::~scriptcontext() {
     if (mOwnsGlobalVariables) delete mpGlobalVariables;
