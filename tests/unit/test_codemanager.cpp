@@ -262,6 +262,38 @@ TEST_F(CodeManager, FileCheckInterval) {
     EXPECT_EQ(cm->fileCheckInterval().count(), 0);
 }
 
+// Within the interval a thread takes the function of a repeated code call again without looking
+// it up, but only for the same base path and while the manager's records and functions stay.
+TEST_F(CodeManager, ARepeatedCallTakesItsFunctionAgainOnlyWhileNothingChanged) {
+    fs::create_directories(dir.path + "a");
+    fs::create_directories(dir.path + "b");
+    const auto write = [&](const std::string& name, const std::string& text, int secondsFromNow) {
+        dir.write(name, "scrdef f()\ntret(\"" + text + "\")\n");
+        setTime(name, secondsFromNow);
+    };
+    write("a/cm_again.ztscr", "a", -100);
+    write("b/cm_again.ztscr", "b", -100);
+    const auto from = [&](const std::string& folder) {
+        scriptcontext ctx;
+        std::vector<genericValue> args;
+        genericValue result;
+        cm->executeFunction(zt::string(dir.path + folder), u"script$cm_again$f", ctx, args, result);
+        zt::string text;
+        result.get(text);
+        return text;
+    };
+    cm->setFileCheckInterval(std::chrono::hours(1));
+    for (int round = 0; round < 2; ++round) {
+        EXPECT_EQ(from("a/"), u"a");
+        EXPECT_EQ(from("b/"), u"b");
+    }
+    // A newer file waits for the interval, or for the manager to drop what it knows.
+    write("a/cm_again.ztscr", "a2", -50);
+    EXPECT_EQ(from("a/"), u"a");
+    cm->releaseIdleFunctions();
+    EXPECT_EQ(from("a/"), u"a2");
+}
+
 TEST_F(CodeManager, ScrambledFiles) {
     std::string text = "scrdef f()\ntret(\"secret\")\n";
     zt::binaryBuffer buffer;

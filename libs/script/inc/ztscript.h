@@ -931,6 +931,18 @@ private:
     const std::shared_ptr<const resolvedFile>& resolveFile(const zt::string& basePath, const zt::string& file,
                                                            zt::entryStamp& stamp);
     std::shared_ptr<const fileIndex> indexOf(const zt::file& file, const zt::entryStamp& stamp);
+    // The function a thread's code call took last time, and what it was current by.
+    struct takenFunction {
+        const codeManager* manager = nullptr;
+        zt::string basePath;
+        const resolvedFile* where = nullptr;
+        const loadedFunction* function = nullptr;
+        std::uint64_t resolvedGeneration = 0;
+        std::uint64_t functionsGeneration = 0;
+    };
+    std::shared_ptr<const loadedFunction> takeAgain(const takenFunction& taken, const zt::string& basePath);
+    void remember(takenFunction& taken, const zt::string& basePath, const zt::string& file, const zt::string& key,
+                  const loadedFunction& fn);
 
     // The cache, the places where files were found and the files read last.
     struct state;

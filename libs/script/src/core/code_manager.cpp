@@ -25,7 +25,7 @@ using core::makeMessage;
 
 // What one load of a function produced. Calls hold it by shared pointer, so a refresh can put
 // a new body in place while older calls still run the previous one.
-struct codeManager::loadedFunction {
+struct codeManager::loadedFunction : std::enable_shared_from_this<loadedFunction> {
     clonePtr<statement> body;
     std::vector<parameterDeclaration> parameters;
     std::vector<scString> parameterNames; // interned once, in the order of parameters
@@ -549,6 +549,40 @@ std::shared_ptr<const codeManager::loadedFunction> codeManager::loadFunction(con
     return take(loaded, before);
 }
 
+// A call that its thread made before takes the same function again without looking it up while
+// this thread's copies of the file's record and of the function are still the manager's (their
+// generations have not moved), the file check interval lets the record stand and the function
+// is trusted: what loadFunction's own shortcut checks, without its two hashed lookups.
+std::shared_ptr<const codeManager::loadedFunction> codeManager::takeAgain(const takenFunction& taken,
+                                                                          const zt::string& basePath) {
+    if (taken.manager != this || !taken.function) return nullptr;
+    const auto interval = std::chrono::milliseconds(mp->mFileCheckInterval.load(std::memory_order_relaxed));
+    if (interval.count() <= 0 || taken.resolvedGeneration != mp->mResolvedGeneration.load(std::memory_order_acquire) ||
+        taken.functionsGeneration != mp->mFunctionsGeneration.load() || taken.basePath != basePath ||
+        std::chrono::steady_clock::now() - taken.where->checkedAt >= interval ||
+        !taken.function->trusted.load(std::memory_order_acquire))
+        return nullptr;
+    // The use is counted before the generation is looked at again (see releaseIdleFunctions).
+    taken.function->uses.fetch_add(1);
+    if (mp->mFunctionsGeneration.load() == taken.functionsGeneration) return taken.function->shared_from_this();
+    taken.function->uses.fetch_sub(1);
+    return nullptr;
+}
+
+// Notes what loadFunction just gave for key, when this thread's copies hold it and the file's
+// record it is current with: they keep both alive while their generations stay.
+void codeManager::remember(takenFunction& taken, const zt::string& basePath, const zt::string& file,
+                           const zt::string& key, const loadedFunction& fn) {
+    taken = {};
+    const auto& functions = zt::threadOwned<functionsByThread>();
+    const auto& records = zt::threadOwned<resolvedByThread>();
+    const auto* function = functions.find(this, functions.generation, key);
+    const auto* where = records.find(this, records.generation, resolveKey(basePath, file));
+    if (!function || function->get() != &fn || !where || !*where) return;
+    if (fn.stamp != (*where)->fileStamp || !zt::sameText(fn.file.name(), (*where)->file.name())) return;
+    taken = {this, basePath, where->get(), &fn, records.generation, functions.generation};
+}
+
 bool codeManager::executeFunction(const zt::string& basePath, const zt::string& codeCall, scriptcontext& context,
                                   std::vector<genericValue>& args, genericValue& result) {
     // Hosts and callfunction repeat the same few code calls: keep what their texts say. Only
@@ -558,11 +592,12 @@ bool codeManager::executeFunction(const zt::string& basePath, const zt::string& 
         eCodeType type;
         zt::string file, function;
         zt::string key; // of the function in the cache: file "." function
+        takenFunction taken;
     };
     auto& parsedCalls =
         zt::threadOwned<std::unordered_map<std::u16string, parsedCall, std::hash<std::u16string>, zt::sameTextEqual>>();
-    const parsedCall* call;
-    parsedCall fresh{ctScript, {}, {}, {}};
+    parsedCall* call;
+    parsedCall fresh{ctScript, {}, {}, {}, {}};
     if (auto it = parsedCalls.find(codeCall); it != parsedCalls.end()) {
         call = &it->second;
     } else {
@@ -575,7 +610,11 @@ bool codeManager::executeFunction(const zt::string& basePath, const zt::string& 
     const zt::string& file = call->file;
     const zt::string& function = call->function;
 
-    const std::shared_ptr<const loadedFunction> fn = loadFunction(basePath, file, function, call->key);
+    std::shared_ptr<const loadedFunction> fn = takeAgain(call->taken, basePath);
+    if (!fn) {
+        fn = loadFunction(basePath, file, function, call->key);
+        remember(call->taken, basePath, file, call->key, *fn);
+    }
     // Gives the use of the function back however the call ends.
     struct useRelease {
         const loadedFunction& fn;
