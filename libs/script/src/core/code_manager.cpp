@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <unordered_map>
 
@@ -138,6 +139,12 @@ struct codeManagerDestroyer {
 } gCodeManagerDestroyer;
 
 constexpr size_t kMaxResolvedFiles = 4096;
+
+// Whether two texts hold the same code units; compares them as bytes (a character-wise compare
+// of 16-bit texts takes several times as long).
+bool sameUnits(const zt::string& a, const zt::string& b) {
+    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(char16_t)) == 0;
+}
 
 // The key of a (base path, file name) pair: the base path's length first, so that no two pairs
 // give the same key. Built in a buffer of the thread, to spare an allocation per call.
@@ -558,7 +565,7 @@ std::shared_ptr<const codeManager::loadedFunction> codeManager::takeAgain(const 
     if (taken.manager != this || !taken.function) return nullptr;
     const auto interval = std::chrono::milliseconds(mp->mFileCheckInterval.load(std::memory_order_relaxed));
     if (interval.count() <= 0 || taken.resolvedGeneration != mp->mResolvedGeneration.load(std::memory_order_acquire) ||
-        taken.functionsGeneration != mp->mFunctionsGeneration.load() || taken.basePath != basePath ||
+        taken.functionsGeneration != mp->mFunctionsGeneration.load() || !sameUnits(taken.basePath, basePath) ||
         std::chrono::steady_clock::now() - taken.where->checkedAt >= interval ||
         !taken.function->trusted.load(std::memory_order_acquire))
         return nullptr;
@@ -589,7 +596,7 @@ bool codeManager::executeFunction(const zt::string& basePath, const zt::string& 
     // texts that parse cleanly are kept, so malformed ones are reported on every call. Kept
     // entries are never dropped: calls running further up this thread refer to them.
     struct parsedCall {
-        eCodeType type;
+        eCodeType type = ctScript;
         zt::string file, function;
         zt::string key; // of the function in the cache: file "." function
         takenFunction taken;
@@ -597,23 +604,26 @@ bool codeManager::executeFunction(const zt::string& basePath, const zt::string& 
     auto& parsedCalls =
         zt::threadOwned<std::unordered_map<std::u16string, parsedCall, std::hash<std::u16string>, zt::sameTextEqual>>();
     parsedCall* call;
-    parsedCall fresh{ctScript, {}, {}, {}, {}};
+    std::unique_ptr<parsedCall> fresh; // a text not kept
     if (auto it = parsedCalls.find(codeCall); it != parsedCalls.end()) {
         call = &it->second;
     } else {
-        call = &fresh;
-        if (!parseCodeCall(codeCall, fresh.type, fresh.file, fresh.function)) throw malformedCodeCallException(codeCall);
-        fresh.key = fresh.file + u"." + fresh.function;
-        if (parsedCalls.size() < 1024) call = &parsedCalls.emplace(codeCall, std::move(fresh)).first->second;
+        fresh = std::make_unique<parsedCall>();
+        call = fresh.get();
+        if (!parseCodeCall(codeCall, call->type, call->file, call->function)) throw malformedCodeCallException(codeCall);
+        call->key = call->file + u"." + call->function;
+        if (parsedCalls.size() < 1024) call = &parsedCalls.emplace(codeCall, std::move(*fresh)).first->second;
     }
     if (call->type != ctScript) return false;
     const zt::string& file = call->file;
     const zt::string& function = call->function;
 
-    std::shared_ptr<const loadedFunction> fn = takeAgain(call->taken, basePath);
+    // Without a file check interval every call looks at the disk: there is nothing to take again.
+    const bool interval = mp->mFileCheckInterval.load(std::memory_order_relaxed) > 0;
+    std::shared_ptr<const loadedFunction> fn = interval ? takeAgain(call->taken, basePath) : nullptr;
     if (!fn) {
         fn = loadFunction(basePath, file, function, call->key);
-        remember(call->taken, basePath, file, call->key, *fn);
+        if (interval) remember(call->taken, basePath, file, call->key, *fn);
     }
     // Gives the use of the function back however the call ends.
     struct useRelease {
