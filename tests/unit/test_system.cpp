@@ -101,6 +101,19 @@ TEST(System, SleepWaitsAtLeastTheGivenTime) {
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(30));
 }
 
+// The coarse clock measures a wait as the steady clock around it does, to its tick (at most about
+// 16 ms).
+TEST(System, CoarseClockMeasuresToItsTick) {
+    using namespace std::chrono_literals;
+    const auto before = std::chrono::steady_clock::now();
+    const auto start = zt::coarseClock::now();
+    zt::sleep(60);
+    const auto gone = zt::coarseClock::now() - start;
+    const auto around = std::chrono::steady_clock::now() - before;
+    EXPECT_GE(gone, 60ms - 20ms);
+    EXPECT_LE(gone, around + 20ms);
+}
+
 TEST(System, ThreadIdsDifferBetweenThreads) {
     const std::uint64_t mine = zt::getCurrentThreadId();
     EXPECT_EQ(mine, zt::getCurrentThreadId());

@@ -18,6 +18,7 @@
 #else
 #  include <malloc.h>
 #  include <sys/syscall.h>
+#  include <time.h>
 #  include <unistd.h>
 #  include "icu.h"
 #endif
@@ -25,6 +26,18 @@
 namespace zt {
 
 void sleep(unsigned milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
+
+coarseClock::time_point coarseClock::now() noexcept {
+#if defined(_WIN32)
+    return time_point(std::chrono::milliseconds(::GetTickCount64()));
+#elif defined(__linux__)
+    timespec ts;
+    ::clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
+    return time_point(std::chrono::seconds(ts.tv_sec) + std::chrono::nanoseconds(ts.tv_nsec));
+#else
+    return time_point(std::chrono::steady_clock::now().time_since_epoch());
+#endif
+}
 
 std::uint64_t getCurrentThreadId() {
 #if defined(_WIN32)

@@ -124,7 +124,7 @@ struct codeManager::resolvedFile {
     std::vector<std::pair<zt::string, zt::entryStamp>> folders;
     bool verifiable = true; // false: the folders could not be trusted; resolve again after the interval
     zt::entryStamp fileStamp;                          // the file when last looked at
-    std::chrono::steady_clock::time_point checkedAt;   // when the disk was last looked at
+    zt::coarseClock::time_point checkedAt;             // when the disk was last looked at
 };
 
 namespace {
@@ -324,8 +324,8 @@ const std::shared_ptr<const codeManager::resolvedFile>& codeManager::resolveFile
         return mine.unrecorded;
     };
     const auto interval = std::chrono::milliseconds(mp->mFileCheckInterval.load(std::memory_order_relaxed));
-    const auto checkTime = interval.count() > 0 ? std::chrono::steady_clock::now()
-                                                : std::chrono::steady_clock::time_point();
+    const auto checkTime = interval.count() > 0 ? zt::coarseClock::now()
+                                                : zt::coarseClock::time_point();
     if (known) {
         // The host lets what was seen on disk stand for a while.
         if (interval.count() > 0 && checkTime - known->checkedAt < interval) {
@@ -566,7 +566,7 @@ std::shared_ptr<const codeManager::loadedFunction> codeManager::takeAgain(const 
     const auto interval = std::chrono::milliseconds(mp->mFileCheckInterval.load(std::memory_order_relaxed));
     if (interval.count() <= 0 || taken.resolvedGeneration != mp->mResolvedGeneration.load(std::memory_order_acquire) ||
         taken.functionsGeneration != mp->mFunctionsGeneration.load() || !sameUnits(taken.basePath, basePath) ||
-        std::chrono::steady_clock::now() - taken.where->checkedAt >= interval ||
+        zt::coarseClock::now() - taken.where->checkedAt >= interval ||
         !taken.function->trusted.load(std::memory_order_acquire))
         return nullptr;
     // The use is counted before the generation is looked at again (see releaseIdleFunctions).
