@@ -8,6 +8,7 @@
 #include "zttypes.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -68,7 +69,7 @@ public:
     std::uint64_t generation() const noexcept;
     // Whether every conversion between two of the built-in number types is still the built-in
     // one (no host replaced or removed one): a reader may then widen a number itself.
-    static bool numbersBuiltIn() noexcept;
+    static bool numbersBuiltIn() noexcept { return sNumbersBuiltIn.load(std::memory_order_acquire); }
 
     // The converter registered for the pair, or null (lets a host put back one it replaced).
     const typeconvert::typeConverterBase* converter(const std::type_info& dstType,
@@ -85,6 +86,7 @@ private:
     ~typeConversionManager();
     struct impl;
     impl* mpImpl;
+    static std::atomic<bool> sNumbersBuiltIn;
 };
 
 // Text forms used by the conversion manager (also handy for callers).

@@ -287,9 +287,7 @@ typeconvert::typeConverterBase::~typeConverterBase() = default;
 // ---------------------------------------------------------------------------------------------
 // typeConversionManager
 
-namespace {
-std::atomic<bool> gNumbersBuiltIn{true};
-} // namespace
+std::atomic<bool> typeConversionManager::sNumbersBuiltIn{true};
 
 struct typeConversionManager::impl {
     mutable std::shared_mutex lock;
@@ -321,7 +319,7 @@ struct typeConversionManager::impl {
         const auto isNumber = [&](std::type_index t) {
             return std::find(numberTypes.begin(), numberTypes.end(), t) != numberTypes.end();
         };
-        if (isNumber(key.dst) && isNumber(key.src)) gNumbersBuiltIn.store(numbersAreBuiltIn(), std::memory_order_release);
+        if (isNumber(key.dst) && isNumber(key.src)) sNumbersBuiltIn.store(numbersAreBuiltIn(), std::memory_order_release);
     }
 
     template <class N>
@@ -412,8 +410,6 @@ bool typeConversionManager::convert(const std::type_info& dstType, void* dst, co
 std::uint64_t typeConversionManager::generation() const noexcept {
     return mpImpl->generation.load(std::memory_order_acquire);
 }
-
-bool typeConversionManager::numbersBuiltIn() noexcept { return gNumbersBuiltIn.load(std::memory_order_acquire); }
 
 const typeconvert::typeConverterBase* typeConversionManager::converter(const std::type_info& dstType,
                                                                       const std::type_info& srcType) const {
