@@ -296,6 +296,43 @@ TEST_F(CodeManager, ARepeatedCallTakesItsFunctionAgainOnlyWhileNothingChanged) {
     EXPECT_EQ(from("a/"), u"a2");
 }
 
+// A call that took its function again without a reference of its own keeps running it when a
+// nested call puts another function into its entry and this thread's copies are dropped (the
+// sanitizer stages see that nothing freed is run).
+TEST_F(CodeManager, ACallTakenAgainKeepsItsBodyWhenItsEntryIsReplaced) {
+    dir.write("a/cm_kept.ztscr", "scrdef f()\n"
+                                 "  tset(x, \"o\");\n"
+                                 "  messagebox(\"paused\");\n"
+                                 "  tset(x, strcat(x, \"n\"));\n"
+                                 "  tset(x, strcat(x, \"e\"));\n"
+                                 "  tret(x)\n");
+    dir.write("b/cm_kept.ztscr", "scrdef f()\n  tret(\"b\")\n");
+    setTime("a/cm_kept.ztscr", -100);
+    setTime("b/cm_kept.ztscr", -100);
+    const auto from = [&](const std::string& folder) {
+        scriptcontext ctx;
+        std::vector<genericValue> args;
+        genericValue result;
+        cm->executeFunction(zt::string(dir.path + folder), u"script$cm_kept$f", ctx, args, result);
+        zt::string text;
+        result.get(text);
+        return text;
+    };
+    cm->setFileCheckInterval(std::chrono::hours(1));
+    int boxes = 0;
+    zt::string nested;
+    const zt::messageBoxHandler previous =
+        zt::setMessageBoxHandler([&](zt::HWND, const zt::string&, const zt::string&, unsigned) {
+            if (++boxes == 2) nested = from("b/"); // the two files share the entry "cm_kept.f"
+            return zt::IDOK;
+        });
+    EXPECT_EQ(from("a/"), u"one");
+    EXPECT_EQ(from("a/"), u"one");
+    zt::setMessageBoxHandler(previous);
+    EXPECT_EQ(nested, u"b");
+    EXPECT_EQ(boxes, 2);
+}
+
 TEST_F(CodeManager, ScrambledFiles) {
     std::string text = "scrdef f()\ntret(\"secret\")\n";
     zt::binaryBuffer buffer;

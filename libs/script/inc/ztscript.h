@@ -940,7 +940,8 @@ private:
         std::uint64_t resolvedGeneration = 0;
         std::uint64_t functionsGeneration = 0;
     };
-    std::shared_ptr<const loadedFunction> takeAgain(const takenFunction& taken, const zt::string& basePath);
+    // The function noted in taken, with its use counted, or null when it has to be looked up.
+    const loadedFunction* takeAgain(const takenFunction& taken, const zt::string& basePath);
     void remember(takenFunction& taken, const zt::string& basePath, const zt::string& file, const zt::string& key,
                   const loadedFunction& fn);
 

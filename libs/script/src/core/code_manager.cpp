@@ -26,7 +26,7 @@ using core::makeMessage;
 
 // What one load of a function produced. Calls hold it by shared pointer, so a refresh can put
 // a new body in place while older calls still run the previous one.
-struct codeManager::loadedFunction : std::enable_shared_from_this<loadedFunction> {
+struct codeManager::loadedFunction {
     clonePtr<statement> body;
     std::vector<parameterDeclaration> parameters;
     std::vector<scString> parameterNames; // interned once, in the order of parameters
@@ -218,6 +218,13 @@ struct codeManager::state {
     // The definitions of the script files read last, by file name (a few; see fileIndex).
     std::unordered_map<std::u16string, std::shared_ptr<const fileIndex>, std::hash<std::u16string>, zt::sameTextEqual>
         mFiles;
+    // Functions replaced in their entry while calls ran them (under mMutex). A function in use is
+    // kept by the manager, its entry's or here, so that a call taken by takeAgain needs no
+    // reference of its own; those whose uses ended are dropped at the next replacement or release.
+    std::vector<std::shared_ptr<const loadedFunction>> mRetired;
+    void dropEndedRetired() {
+        std::erase_if(mRetired, [](const auto& fn) { return fn->uses.load() == 0; });
+    }
 };
 
 codeManager::codeManager() : mp(std::make_unique<state>()) {}
@@ -263,6 +270,7 @@ size_t codeManager::releaseIdleFunctions() {
             }
         }
         mp->mFiles.clear();
+        mp->dropEndedRetired();
     }
     std::lock_guard<std::mutex> guard(mp->mResolveMutex);
     mp->mResolved.clear();
@@ -551,7 +559,12 @@ std::shared_ptr<const codeManager::loadedFunction> codeManager::loadFunction(con
         mp->mIndex.emplace(key, slot.get());
     }
     const std::uint64_t before = mp->mFunctionsGeneration.load(std::memory_order_relaxed);
-    if (slot->function) mp->mFunctionsGeneration.fetch_add(1);
+    if (slot->function) {
+        // The generation moves before the uses are read, as in releaseIdleFunctions.
+        mp->mFunctionsGeneration.fetch_add(1);
+        mp->dropEndedRetired();
+        if (slot->function->uses.load() > 0) mp->mRetired.push_back(std::move(slot->function));
+    }
     slot->function = loaded;
     return take(loaded, before);
 }
@@ -560,8 +573,7 @@ std::shared_ptr<const codeManager::loadedFunction> codeManager::loadFunction(con
 // this thread's copies of the file's record and of the function are still the manager's (their
 // generations have not moved), the file check interval lets the record stand and the function
 // is trusted: what loadFunction's own shortcut checks, without its two hashed lookups.
-std::shared_ptr<const codeManager::loadedFunction> codeManager::takeAgain(const takenFunction& taken,
-                                                                          const zt::string& basePath) {
+const codeManager::loadedFunction* codeManager::takeAgain(const takenFunction& taken, const zt::string& basePath) {
     if (taken.manager != this || !taken.function) return nullptr;
     const auto interval = std::chrono::milliseconds(mp->mFileCheckInterval.load(std::memory_order_relaxed));
     if (interval.count() <= 0 || taken.resolvedGeneration != mp->mResolvedGeneration.load(std::memory_order_acquire) ||
@@ -569,9 +581,10 @@ std::shared_ptr<const codeManager::loadedFunction> codeManager::takeAgain(const 
         zt::coarseClock::now() - taken.where->checkedAt >= interval ||
         !taken.function->trusted.load(std::memory_order_acquire))
         return nullptr;
-    // The use is counted before the generation is looked at again (see releaseIdleFunctions).
+    // The use is counted before the generation is looked at again (see releaseIdleFunctions):
+    // from then on the manager keeps the function (mRetired). Until then this thread's copy does.
     taken.function->uses.fetch_add(1);
-    if (mp->mFunctionsGeneration.load() == taken.functionsGeneration) return taken.function->shared_from_this();
+    if (mp->mFunctionsGeneration.load() == taken.functionsGeneration) return taken.function;
     taken.function->uses.fetch_sub(1);
     return nullptr;
 }
@@ -620,9 +633,11 @@ bool codeManager::executeFunction(const zt::string& basePath, const zt::string& 
 
     // Without a file check interval every call looks at the disk: there is nothing to take again.
     const bool interval = mp->mFileCheckInterval.load(std::memory_order_relaxed) > 0;
-    std::shared_ptr<const loadedFunction> fn = interval ? takeAgain(call->taken, basePath) : nullptr;
+    const loadedFunction* fn = interval ? takeAgain(call->taken, basePath) : nullptr;
+    std::shared_ptr<const loadedFunction> held; // what loadFunction gives is held by the call
     if (!fn) {
-        fn = loadFunction(basePath, file, function, call->key);
+        held = loadFunction(basePath, file, function, call->key);
+        fn = held.get();
         if (interval) remember(call->taken, basePath, file, call->key, *fn);
     }
     // Gives the use of the function back however the call ends.
