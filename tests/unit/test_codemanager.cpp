@@ -33,6 +33,16 @@ protected:
         result.get(text);
         return text;
     }
+    // The text that codeCall gives with the base path dir.path + folder.
+    zt::string callIn(const std::string& folder, const std::string& codeCall) {
+        scriptcontext ctx;
+        std::vector<genericValue> args;
+        genericValue result;
+        cm->executeFunction(zt::string(dir.path + folder), zt::string(codeCall), ctx, args, result);
+        zt::string text;
+        result.get(text);
+        return text;
+    }
     // A test that sets a file check interval leaves the default behind.
     void TearDown() override { cm->setFileCheckInterval(std::chrono::milliseconds(0)); }
 
@@ -273,15 +283,7 @@ TEST_F(CodeManager, ARepeatedCallTakesItsFunctionAgainOnlyWhileNothingChanged) {
     };
     write("a/cm_again.ztscr", "a", -100);
     write("b/cm_again.ztscr", "b", -100);
-    const auto from = [&](const std::string& folder) {
-        scriptcontext ctx;
-        std::vector<genericValue> args;
-        genericValue result;
-        cm->executeFunction(zt::string(dir.path + folder), u"script$cm_again$f", ctx, args, result);
-        zt::string text;
-        result.get(text);
-        return text;
-    };
+    const auto from = [&](const std::string& folder) { return callIn(folder, "script$cm_again$f"); };
     cm->setFileCheckInterval(std::chrono::hours(1));
     for (int round = 0; round < 2; ++round) {
         EXPECT_EQ(from("a/"), u"a");
@@ -309,15 +311,7 @@ TEST_F(CodeManager, ACallTakenAgainKeepsItsBodyWhenItsEntryIsReplaced) {
     dir.write("b/cm_kept.ztscr", "scrdef f()\n  tret(\"b\")\n");
     setTime("a/cm_kept.ztscr", -100);
     setTime("b/cm_kept.ztscr", -100);
-    const auto from = [&](const std::string& folder) {
-        scriptcontext ctx;
-        std::vector<genericValue> args;
-        genericValue result;
-        cm->executeFunction(zt::string(dir.path + folder), u"script$cm_kept$f", ctx, args, result);
-        zt::string text;
-        result.get(text);
-        return text;
-    };
+    const auto from = [&](const std::string& folder) { return callIn(folder, "script$cm_kept$f"); };
     cm->setFileCheckInterval(std::chrono::hours(1));
     int boxes = 0;
     zt::string nested;
