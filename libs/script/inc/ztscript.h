@@ -941,7 +941,8 @@ private:
         std::uint64_t functionsGeneration = 0;
     };
     // The function noted in taken, with its use counted, or null when it has to be looked up.
-    const loadedFunction* takeAgain(const takenFunction& taken, const zt::string& basePath);
+    const loadedFunction* takeAgain(const takenFunction& taken, const zt::string& basePath,
+                                    std::chrono::milliseconds interval);
     void remember(takenFunction& taken, const zt::string& basePath, const zt::string& file, const zt::string& key,
                   const loadedFunction& fn);
 

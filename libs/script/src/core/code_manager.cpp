@@ -39,6 +39,11 @@ struct codeManager::loadedFunction {
     mutable std::atomic<bool> trusted{false};
     // Calls running this version; releaseIdleFunctions keeps an entry whose version runs.
     mutable std::atomic<std::uint32_t> uses{0};
+
+    // Whether this is the function of the file found at where while it has the stamp given.
+    bool currentWith(const zt::entryStamp& fileStamp, const zt::file& where) const {
+        return stamp == fileStamp && zt::sameText(file.name(), where.name());
+    }
 };
 
 struct codeManager::scriptFunctionEntry {
@@ -125,6 +130,11 @@ struct codeManager::resolvedFile {
     bool verifiable = true; // false: the folders could not be trusted; resolve again after the interval
     zt::entryStamp fileStamp;                          // the file when last looked at
     zt::coarseClock::time_point checkedAt;             // when the disk was last looked at
+
+    // Whether what was seen on disk may stand at now, with the host's file check interval.
+    bool standsAt(zt::coarseClock::time_point now, std::chrono::milliseconds interval) const {
+        return interval.count() > 0 && now - checkedAt < interval;
+    }
 };
 
 namespace {
@@ -336,7 +346,7 @@ const std::shared_ptr<const codeManager::resolvedFile>& codeManager::resolveFile
                                                 : zt::coarseClock::time_point();
     if (known) {
         // The host lets what was seen on disk stand for a while.
-        if (interval.count() > 0 && checkTime - known->checkedAt < interval) {
+        if (known->standsAt(checkTime, interval)) {
             stamp = known->fileStamp;
             return known;
         }
@@ -478,9 +488,7 @@ std::shared_ptr<const codeManager::loadedFunction> codeManager::loadFunction(con
     // taken before it was read, and that stamp is trusted. A stamp taken within the file
     // system's clock granularity of a change is not: another change in the same tick keeps it,
     // so until then the bytes are read and compared again.
-    const auto current = [&](const loadedFunction& fn) {
-        return fn.stamp == stamp && zt::sameText(fn.file.name(), where->file.name());
-    };
+    const auto current = [&](const loadedFunction& fn) { return fn.currentWith(stamp, where->file); };
     // The function this thread took last time, while no entry changed since (the use is
     // counted before the generation is looked at again: see releaseIdleFunctions).
     functionsByThread& mine = zt::threadOwned<functionsByThread>();
@@ -577,12 +585,12 @@ std::shared_ptr<const codeManager::loadedFunction> codeManager::loadFunction(con
 // this thread's copies of the file's record and of the function are still the manager's (their
 // generations have not moved), the file check interval lets the record stand and the function
 // is trusted: what loadFunction's own shortcut checks, without its two hashed lookups.
-const codeManager::loadedFunction* codeManager::takeAgain(const takenFunction& taken, const zt::string& basePath) {
+const codeManager::loadedFunction* codeManager::takeAgain(const takenFunction& taken, const zt::string& basePath,
+                                                          std::chrono::milliseconds interval) {
     if (taken.manager != this || !taken.function) return nullptr;
-    const auto interval = std::chrono::milliseconds(mp->mFileCheckInterval.load(std::memory_order_relaxed));
-    if (interval.count() <= 0 || taken.resolvedGeneration != mp->mResolvedGeneration.load(std::memory_order_acquire) ||
+    if (taken.resolvedGeneration != mp->mResolvedGeneration.load(std::memory_order_acquire) ||
         taken.functionsGeneration != mp->mFunctionsGeneration.load() || !sameUnits(taken.basePath, basePath) ||
-        zt::coarseClock::now() - taken.where->checkedAt >= interval ||
+        !taken.where->standsAt(zt::coarseClock::now(), interval) ||
         !taken.function->trusted.load(std::memory_order_acquire))
         return nullptr;
     // The use is counted before the generation is looked at again (see releaseIdleFunctions):
@@ -603,7 +611,7 @@ void codeManager::remember(takenFunction& taken, const zt::string& basePath, con
     const auto* function = functions.find(this, functions.generation, key);
     const auto* where = records.find(this, records.generation, resolveKey(basePath, file));
     if (!function || function->get() != &fn || !where || !*where) return;
-    if (fn.stamp != (*where)->fileStamp || !zt::sameText(fn.file.name(), (*where)->file.name())) return;
+    if (!fn.currentWith((*where)->fileStamp, (*where)->file)) return;
     taken = {this, basePath, where->get(), &fn, records.generation, functions.generation};
 }
 
@@ -636,13 +644,13 @@ bool codeManager::executeFunction(const zt::string& basePath, const zt::string& 
     const zt::string& function = call->function;
 
     // Without a file check interval every call looks at the disk: there is nothing to take again.
-    const bool interval = mp->mFileCheckInterval.load(std::memory_order_relaxed) > 0;
-    const loadedFunction* fn = interval ? takeAgain(call->taken, basePath) : nullptr;
+    const auto interval = std::chrono::milliseconds(mp->mFileCheckInterval.load(std::memory_order_relaxed));
+    const loadedFunction* fn = interval.count() > 0 ? takeAgain(call->taken, basePath, interval) : nullptr;
     std::shared_ptr<const loadedFunction> held; // what loadFunction gives is held by the call
     if (!fn) {
         held = loadFunction(basePath, file, function, call->key);
         fn = held.get();
-        if (interval) remember(call->taken, basePath, file, call->key, *fn);
+        if (interval.count() > 0) remember(call->taken, basePath, file, call->key, *fn);
     }
     // Gives the use of the function back however the call ends.
     struct useRelease {
