@@ -153,25 +153,52 @@ TEST_F(Operators, LiteralsFollowReplacedConversions) {
     EXPECT_EQ(value(*copy), 21);
 }
 
-// An int operand of a double operation is widened by a cast only while int to double is the
-// built-in conversion: a host's replacement applies, and the cast again once it is put back.
-TEST_F(Operators, IntOperandsFollowReplacedConversions) {
+// Numbers read as another number or joined as text are converted by the readers themselves
+// only while the conversion is the built-in one: a host's replacement applies, and the readers'
+// own conversion again once it is put back.
+TEST_F(Operators, NumberReadersFollowReplacedConversions) {
     mCtx.setParameter(key(u"n"), genericValue::of(4));
-    static const zt::typeconvert::typeConverter<int, double> tenfold([](double& d, const int& s) {
+    mCtx.setParameter(key(u"len"), genericValue::of(zt::uint64(3)));
+    static const zt::typeconvert::typeConverter<int, double> tenfoldDouble([](double& d, const int& s) {
         d = 10.0 * s;
         return true;
     });
+    static const zt::typeconvert::typeConverter<zt::uint64, int> tenfoldInt([](int& d, const zt::uint64& s) {
+        d = 10 * static_cast<int>(s);
+        return true;
+    });
+    static const zt::typeconvert::typeConverter<int, zt::string> spelled([](zt::string& d, const int& s) {
+        d = s == 4 ? u"four" : u"?";
+        return true;
+    });
+    struct reader {
+        const zt::typeconvert::typeConverterBase& replacement;
+        const char16_t* script;
+        std::string builtIn, replaced;
+    };
+    const reader readers[] = {
+        {tenfoldDouble, u"add<double>(n, \"0.5\")", "4.5", "40.5"},
+        {tenfoldInt, u"add<int>(len, \"1\")", "4", "31"},
+        {spelled, u"strcat(\"n=\", n)", "n=4", "n=four"},
+    };
     auto& conversions = zt::typeConversionManager::instance();
-    const zt::typeconvert::typeConverterBase* original = conversions.converter(typeid(double), typeid(int));
-    ASSERT_NE(original, nullptr);
-    EXPECT_EQ(as<double>(run(u"add<double>(n, \"0.5\")")), 4.5);
-    conversions.add(&tenfold);
-    EXPECT_FALSE(zt::typeConversionManager::numbersBuiltIn());
-    EXPECT_EQ(as<double>(run(u"add<double>(n, \"0.5\")")), 40.5);
-    conversions.add(original);
-    EXPECT_TRUE(zt::typeConversionManager::numbersBuiltIn());
-    EXPECT_EQ(as<double>(run(u"add<double>(n, \"0.5\")")), 4.5);
+    for (const reader& r : readers) {
+        SCOPED_TRACE(zt::string(r.script).toUtf8());
+        const auto* original = conversions.converter(r.replacement.destinationType(), r.replacement.sourceType());
+        ASSERT_NE(original, nullptr);
+        EXPECT_EQ(text(run(r.script)), r.builtIn);
+        conversions.add(&r.replacement);
+        EXPECT_FALSE(zt::typeConversionManager::numbersBuiltIn());
+        EXPECT_EQ(text(run(r.script)), r.replaced);
+        conversions.add(original);
+        EXPECT_TRUE(zt::typeConversionManager::numbersBuiltIn());
+        EXPECT_EQ(text(run(r.script)), r.builtIn);
+    }
+    // a length that does not fit an int fails as the built-in conversion fails
+    mCtx.setParameter(key(u"len"), genericValue::of(zt::uint64(5000000000u)));
+    EXPECT_NE(testlib::runError(u"add<int>(len, \"1\")", mCtx), "");
     mCtx.deleteParameter(key(u"n"));
+    mCtx.deleteParameter(key(u"len"));
 }
 
 // Texts compare by 16-bit units (script files, read as Windows-1252, cannot hold these texts).

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <charconv>
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -67,8 +68,9 @@ public:
     // Changes whenever a converter is added or removed: a result converted earlier still holds
     // while the generation is the same.
     std::uint64_t generation() const noexcept;
-    // Whether every conversion between two of the built-in number types is still the built-in
-    // one (no host replaced or removed one): a reader may then widen a number itself.
+    // Whether every conversion between two of the built-in number types, and from one of them
+    // to text, is still the built-in one (no host replaced or removed one): a reader may then
+    // convert a number itself (a cast, appendDecimal).
     static bool numbersBuiltIn() noexcept { return sNumbersBuiltIn.load(std::memory_order_acquire); }
 
     // The converter registered for the pair, or null (lets a host put back one it replaced).
@@ -92,6 +94,19 @@ private:
 // Text forms used by the conversion manager (also handy for callers).
 ZTUTILS_API string toText(double v);
 ZTUTILS_API string toText(float v);
+
+// Appends the decimal digits of an integer (an arithmetic type, not bool), as its built-in
+// conversion to text writes them.
+template <class T>
+void appendDecimal(string& dst, T v) {
+    char digits[24] = {}; // (set: the compiler cannot see that to_chars writes what is read)
+    const char* end = std::to_chars(digits, digits + sizeof digits, v).ptr;
+    // Widened through a buffer: appending the char range would build a temporary text first.
+    char16_t wide[sizeof digits];
+    const auto n = static_cast<std::size_t>(end - digits);
+    for (std::size_t i = 0; i < n; ++i) wide[i] = static_cast<char16_t>(digits[i]);
+    dst.append(wide, n);
+}
 
 // ---------------------------------------------------------------------------------------------
 // genericValue

@@ -215,12 +215,8 @@ string floatText(T v) {
 
 template <class T>
 bool intToText(string& dst, const T& src) {
-    char buf[32];
-    auto r = std::to_chars(buf, buf + sizeof buf, static_cast<rep_t<T>>(src));
-    // Widened in place: assigning the char range would build a temporary text first.
-    const auto n = static_cast<size_t>(r.ptr - buf);
-    dst.resize(n);
-    for (size_t i = 0; i < n; ++i) dst[i] = static_cast<char16_t>(buf[i]);
+    dst.clear();
+    appendDecimal(dst, static_cast<rep_t<T>>(src));
     return true;
 }
 
@@ -295,7 +291,8 @@ struct typeConversionManager::impl {
     std::atomic<std::uint64_t> generation{1};
     std::unordered_map<pairKey, const typeconvert::typeConverterBase*, pairHash> converters;
     std::vector<std::unique_ptr<typeconvert::typeConverterBase>> builtIns;
-    // The built-in conversions between two number types, checked after a change of one of them.
+    // The built-in conversions between two number types and from a number to text, checked
+    // after a change of one of them.
     std::vector<std::pair<pairKey, const typeconvert::typeConverterBase*>> numberConversions;
     std::vector<std::type_index> numberTypes;
 
@@ -319,27 +316,30 @@ struct typeConversionManager::impl {
         const auto isNumber = [&](std::type_index t) {
             return std::find(numberTypes.begin(), numberTypes.end(), t) != numberTypes.end();
         };
-        if (isNumber(key.dst) && isNumber(key.src)) sNumbersBuiltIn.store(numbersAreBuiltIn(), std::memory_order_release);
+        if (isNumber(key.src) && (isNumber(key.dst) || key.dst == typeid(string)))
+            sNumbersBuiltIn.store(numbersAreBuiltIn(), std::memory_order_release);
     }
 
     template <class N>
     void textForms() {
+        const typeconvert::typeConverterBase* written;
         if constexpr (std::is_same_v<N, bool>) {
-            builtIn<bool, string>([](string& d, const bool& s) {
+            written = builtIn<bool, string>([](string& d, const bool& s) {
                 d = s ? u"true" : u"false";
                 return true;
             });
             builtIn<string, bool>(&textToBool);
         } else if constexpr (std::is_floating_point_v<N>) {
-            builtIn<N, string>([](string& d, const N& s) {
+            written = builtIn<N, string>([](string& d, const N& s) {
                 d = floatText(s);
                 return true;
             });
             builtIn<string, N>(&textToFloat<N>);
         } else {
-            builtIn<N, string>(&intToText<N>);
+            written = builtIn<N, string>(&intToText<N>);
             builtIn<string, N>(&textToInt<N>);
         }
+        numberConversions.emplace_back(pairKey{typeid(string), typeid(N)}, written);
     }
 
     template <class D, class... S>

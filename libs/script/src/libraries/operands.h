@@ -7,13 +7,16 @@
 #include "core/execution_budget.h"
 
 #include <cstdint>
+#include <utility>
 #include <type_traits>
 
 // Operand delivery is the innermost step of every operation: it is inlined into each of them.
 #if defined(__GNUC__) || defined(__clang__)
 #  define ZT_INLINE [[gnu::always_inline]] inline
+#  define ZT_NOINLINE [[gnu::noinline]]
 #else
 #  define ZT_INLINE inline
+#  define ZT_NOINLINE
 #endif
 
 namespace zt::script::modules {
@@ -104,24 +107,44 @@ public:
         mValue = &mCopy;
         return source.delivery.deliver(provider, context, mCopy);
     }
-    // Reads the delivered operand as T.
-    bool as(T& out) const {
+    // Reads the delivered operand as T: the value's own T, or a conversion.
+    ZT_INLINE bool as(T& out) const {
         if (mKnown) {
             out = *mKnown;
+            return true;
+        }
+        const genericValue::holderbase* h = mValue->getHolder();
+        if (!h) return false;
+        if (const auto* same = genericValue::holder<T>::of(*h)) {
+            out = *same->constPtr();
             return true;
         }
         if constexpr (std::is_same_v<T, double>) {
             // An integer counter in a sum of doubles is the common mixed operation: the cast
             // is what the built-in conversion does, while no host replaced it.
-            if (const int* n = mValue->constPtrTo<int>(); n && zt::typeConversionManager::numbersBuiltIn()) {
-                out = *n;
+            if (const auto* n = genericValue::holder<int>::of(*h); n && zt::typeConversionManager::numbersBuiltIn()) {
+                out = *n->constPtr();
                 return true;
             }
         }
-        return mValue->get(out);
+        return converted(*mValue, out);
     }
 
 private:
+    // The conversions, out of the inlined path.
+    ZT_NOINLINE static bool converted(const genericValue& value, T& out) {
+        if constexpr (std::is_same_v<T, int>) {
+            // A length (strlen, arraysize) added to an int, checked as the built-in conversion
+            // checks it.
+            if (const zt::uint64* n = value.constPtrTo<zt::uint64>(); n && zt::typeConversionManager::numbersBuiltIn()) {
+                if (!std::in_range<int>(*n)) return false;
+                out = static_cast<int>(*n);
+                return true;
+            }
+        }
+        return value.get(out);
+    }
+
     const T* mKnown = nullptr;
     const genericValue* mValue = nullptr;
     genericValue mCopy;

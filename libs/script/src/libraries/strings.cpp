@@ -120,6 +120,8 @@ public:
                 execError(this, u"error retrieving string");
             if (const zt::string* s = value->constPtrTo<zt::string>()) {
                 joined += *s;
+            } else if (const int* n = value->constPtrTo<int>(); n && zt::typeConversionManager::numbersBuiltIn()) {
+                zt::appendDecimal(joined, *n); // a counter joined to a text, written as converted
             } else {
                 if (!value->get(converted)) execError(this, u"error retrieving string");
                 joined += converted;
