@@ -246,6 +246,22 @@ TEST(StackBounds, EveryThreadKnowsItsOwnStack) {
     EXPECT_LT(zt::stackMargin(), kSmallStack / 2);
 }
 
+#if defined(__linux__)
+// The main thread's bounds are reckoned without asking pthread_getattr_np (which reads
+// /proc/self/maps for it): they must be the ones it gives.
+TEST(StackBounds, TheMainThreadsStackIsTheOneTheSystemReports) {
+    pthread_attr_t attr;
+    ASSERT_EQ(pthread_getattr_np(pthread_self(), &attr), 0);
+    void* addr = nullptr;
+    std::size_t size = 0;
+    ASSERT_EQ(pthread_attr_getstack(&attr, &addr, &size), 0);
+    pthread_attr_destroy(&attr);
+    const zt::stackBounds& b = zt::currentStackBounds();
+    EXPECT_EQ(b.low, reinterpret_cast<std::uintptr_t>(addr));
+    EXPECT_EQ(b.high, reinterpret_cast<std::uintptr_t>(addr) + size);
+}
+#endif
+
 TEST(StackBounds, ADeepRecursionFindsTheStackShortBeforeItEnds) {
     // Recurses until the check answers; without it the thread would overrun its stack.
     struct recursion {
