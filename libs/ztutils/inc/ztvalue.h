@@ -68,6 +68,8 @@ public:
     // Changes whenever a converter is added or removed: a result converted earlier still holds
     // while the generation is the same.
     std::uint64_t generation() const noexcept;
+    // The same, read in place (literal operands ask on every execution).
+    static std::uint64_t currentGeneration() noexcept { return sGeneration.load(std::memory_order_acquire); }
     // Whether every conversion between two of the built-in number types, and from one of them
     // to text, is still the built-in one (no host replaced or removed one): a reader may then
     // convert a number itself (a cast, appendDecimal).
@@ -89,6 +91,7 @@ private:
     struct impl;
     impl* mpImpl;
     static std::atomic<bool> sNumbersBuiltIn;
+    static std::atomic<std::uint64_t> sGeneration;
 };
 
 // Text forms used by the conversion manager (also handy for callers).

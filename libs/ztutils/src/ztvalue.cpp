@@ -284,11 +284,10 @@ typeconvert::typeConverterBase::~typeConverterBase() = default;
 // typeConversionManager
 
 std::atomic<bool> typeConversionManager::sNumbersBuiltIn{true};
+std::atomic<std::uint64_t> typeConversionManager::sGeneration{1};
 
 struct typeConversionManager::impl {
     mutable std::shared_mutex lock;
-    // Changes with every add and remove: lookups cached by a thread are valid while it stays.
-    std::atomic<std::uint64_t> generation{1};
     std::unordered_map<pairKey, const typeconvert::typeConverterBase*, pairHash> converters;
     std::vector<std::unique_ptr<typeconvert::typeConverterBase>> builtIns;
     // The built-in conversions between two number types and from a number to text, checked
@@ -312,7 +311,7 @@ struct typeConversionManager::impl {
     }
     // Called after the conversion for key changed.
     void changed(const pairKey& key) {
-        generation.fetch_add(1, std::memory_order_acq_rel);
+        sGeneration.fetch_add(1, std::memory_order_acq_rel);
         const auto isNumber = [&](std::type_index t) {
             return std::find(numberTypes.begin(), numberTypes.end(), t) != numberTypes.end();
         };
@@ -388,7 +387,7 @@ ZT_FAST_TLS thread_local converterCacheEntry tlConverterCache[kConverterCacheSiz
 bool typeConversionManager::convert(const std::type_info& dstType, void* dst, const std::type_info& srcType,
                                     const void* src, int flags, const char16_t* format) const {
     if (!dst || !src) return false;
-    const std::uint64_t generation = mpImpl->generation.load(std::memory_order_acquire);
+    const std::uint64_t generation = currentGeneration();
     const auto slot = ((reinterpret_cast<std::uintptr_t>(&dstType) >> 4) * 31 +
                        (reinterpret_cast<std::uintptr_t>(&srcType) >> 4)) %
                       kConverterCacheSize;
@@ -408,7 +407,7 @@ bool typeConversionManager::convert(const std::type_info& dstType, void* dst, co
 }
 
 std::uint64_t typeConversionManager::generation() const noexcept {
-    return mpImpl->generation.load(std::memory_order_acquire);
+    return currentGeneration();
 }
 
 const typeconvert::typeConverterBase* typeConversionManager::converter(const std::type_info& dstType,

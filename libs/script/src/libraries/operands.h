@@ -33,13 +33,13 @@ public:
         mKnown = false;
         const auto* literal = dynamic_cast<const constantProvider*>(provider);
         if (!literal) return;
-        mGeneration = zt::typeConversionManager::instance().generation();
+        mGeneration = zt::typeConversionManager::currentGeneration();
         genericValue text;
         text.set(literal->text()); // as the literal delivers itself
         mKnown = text.get(mValue);
     }
     const T* value() const {
-        return mKnown && mGeneration == zt::typeConversionManager::instance().generation() ? &mValue : nullptr;
+        return mKnown && mGeneration == zt::typeConversionManager::currentGeneration() ? &mValue : nullptr;
     }
 
 private:
