@@ -338,7 +338,7 @@ public:
     bool get(T& out) const {
         if (!mpHolder) return false;
         if (const holder<T>* same = holder<T>::of(*mpHolder)) {
-            out = *same->constPtr();
+            out = *valueIn(*same);
             return true;
         }
         ptrholder<T> target(&out);
@@ -353,6 +353,12 @@ public:
             return true;
         }
         if (holder<T>* same = holder<T>::of(*mpHolder)) {
+            if constexpr (fitsInline<T>) {
+                if (holdsInline()) {
+                    static_cast<valueholder<T>*>(same)->set(v);
+                    return true;
+                }
+            }
             same->set(v);
             return true;
         }
@@ -390,12 +396,24 @@ public:
     template <class T>
     T* ptrTo() {
         if (!mpHolder || !sameType(heldType(), typeid(T))) return nullptr;
+        if constexpr (fitsInline<T>)
+            if (holdsInline()) return static_cast<valueholder<T>*>(mpHolder)->ptr();
         return static_cast<T*>(mpHolder->valuePtr());
     }
     template <class T>
     const T* constPtrTo() const {
         if (!mpHolder || !sameType(heldType(), typeid(T))) return nullptr;
+        if constexpr (fitsInline<T>)
+            if (holdsInline()) return static_cast<const valueholder<T>*>(mpHolder)->constPtr();
         return static_cast<const T*>(mpHolder->constValuePtr());
+    }
+    // The value of h, which this value holds. A holder built inline is a valueholder, whose
+    // class is final: its value is read without a virtual call.
+    template <class T>
+    const T* valueIn(const holder<T>& h) const noexcept {
+        if constexpr (fitsInline<T>)
+            if (holdsInline()) return static_cast<const valueholder<T>&>(h).constPtr();
+        return h.constPtr();
     }
 
     void clear() noexcept {

@@ -116,14 +116,14 @@ public:
         const genericValue::holderbase* h = mValue->getHolder();
         if (!h) return false;
         if (const auto* same = genericValue::holder<T>::of(*h)) {
-            out = *same->constPtr();
+            out = *mValue->valueIn(*same);
             return true;
         }
         if constexpr (std::is_same_v<T, double>) {
             // An integer counter in a sum of doubles is the common mixed operation: the cast
             // is what the built-in conversion does, while no host replaced it.
             if (const auto* n = genericValue::holder<int>::of(*h); n && zt::typeConversionManager::numbersBuiltIn()) {
-                out = *n->constPtr();
+                out = *mValue->valueIn(*n);
                 return true;
             }
         }
