@@ -37,11 +37,11 @@ check() {
   fi
 }
 
-check "loop round" 1350 100000 $workloads loop 100000
-check "string" 2600 100000 $workloads strings 100000
-check "map key" 4220 50000 $workloads map 50000
+check "loop round" 1260 100000 $workloads loop 100000
+check "string" 2150 100000 $workloads strings 100000
+check "map key" 4020 50000 $workloads map 50000
 # fib 15 makes 1973 calls
-check "call, file check interval" 2630 1973 --file-check-interval 1000 $workloads fib 15
-check "call, disk looked at" 4580 1973 $workloads fib 15
+check "call, file check interval" 2530 1973 --file-check-interval 1000 $workloads fib 15
+check "call, disk looked at" 4470 1973 $workloads fib 15
 echo "instructions: start-up $startup"
 exit $failed
