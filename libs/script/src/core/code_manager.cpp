@@ -150,12 +150,6 @@ struct codeManagerDestroyer {
 
 constexpr size_t kMaxResolvedFiles = 4096;
 
-// Whether two texts hold the same code units; compares them as bytes (a character-wise compare
-// of 16-bit texts takes several times as long).
-bool sameUnits(const zt::string& a, const zt::string& b) {
-    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(char16_t)) == 0;
-}
-
 // The key of a (base path, file name) pair: the base path's length first, so that no two pairs
 // give the same key. Built in a buffer of the thread, to spare an allocation per call.
 const std::u16string& resolveKey(const zt::string& basePath, const zt::string& fileName) {
@@ -589,7 +583,7 @@ const codeManager::loadedFunction* codeManager::takeAgain(const takenFunction& t
                                                           std::chrono::milliseconds interval) {
     if (taken.manager != this || !taken.function) return nullptr;
     if (taken.resolvedGeneration != mp->mResolvedGeneration.load(std::memory_order_acquire) ||
-        taken.functionsGeneration != mp->mFunctionsGeneration.load() || !sameUnits(taken.basePath, basePath) ||
+        taken.functionsGeneration != mp->mFunctionsGeneration.load() || !zt::sameText(taken.basePath, basePath) ||
         !taken.where->standsAt(zt::coarseClock::now(), interval) ||
         !taken.function->trusted.load(std::memory_order_acquire))
         return nullptr;
