@@ -134,7 +134,7 @@ private:
     // The conversions, out of the inlined path.
     ZT_NOINLINE static bool converted(const genericValue& value, T& out) {
         if constexpr (std::is_same_v<T, int>) {
-            // A length (strlen, arraysize) added to an int, checked as the built-in conversion
+            // A 64-bit length (strlen's) added to an int, checked as the built-in conversion
             // checks it.
             if (const zt::uint64* n = value.constPtrTo<zt::uint64>(); n && zt::typeConversionManager::numbersBuiltIn()) {
                 if (!std::in_range<int>(*n)) return false;
